@@ -1,0 +1,13 @@
+#!/bin/bash
+# Runs a Windows program under 64-bit Wine in the private prefix $1
+# (created on first use), without Wine's debug output.
+set -euo pipefail
+prefix="$1"
+shift
+"$(dirname "$0")/wine-prefix.sh" "$prefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+set +e
+/usr/lib/wine/wine64 "$@"
+rc=$?
+set -e
+exit $rc

@@ -1,0 +1,26 @@
+#!/bin/bash
+# Installs what is missing, builds every preset and runs every test.
+# Exits non-zero when any build or test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+# CI treats warnings as errors.
+if [ "${CI:-}" = "true" ]; then
+    export KEYSTRIP_WERROR=ON
+fi
+
+jobs=$(nproc)
+status=0
+for preset in native win64 win32-release; do
+    echo "=== configure and build: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+done
+
+for preset in native win64; do
+    echo "=== test: $preset"
+    ctest --preset "$preset" -j "$jobs" || status=1
+done
+exit $status
