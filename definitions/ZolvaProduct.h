@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace keystrip {
 
@@ -87,6 +88,7 @@ public:
 private:
     pZolvaProductDectectRule GetDetectionItem(int Index) const;
     pZolvaProductRemoveRule GetRemovalItem(int Index) const;
+    void LoadFromBytes(const std::vector<uint8_t>& Bytes);
 
     std::u16string FName;
     int32_t FVersion = 1;
