@@ -1,6 +1,7 @@
 #include "activity/ActivityLogger.h"
 
 #include <memory>
+#include <utility>
 
 namespace keystrip {
 
@@ -69,12 +70,12 @@ std::u16string TActivityLogger::Export(TActivityExportOptions Options) const {
     std::u16string text;
     if (Options.Has(eoHeader))
         for (const char16_t* line : kHeaderLines)
-            text = AppendLine(text, line);
+            text = AppendLine(std::move(text), line);
     const int count = Count();
     for (int i = 0; i < count; ++i) {
         const TActivityItem& item = *FItems.Get(i);
         if (IsExported(item, Options))
-            text = AppendLine(text, FormatEntry(item, Options));
+            text = AppendLine(std::move(text), FormatEntry(item, Options));
     }
     return text;
 }
@@ -110,10 +111,12 @@ std::u16string TActivityLogger::FormatEntry(const TActivityItem& Item,
     return line;
 }
 
-std::u16string TActivityLogger::AppendLine(const std::u16string& Text, const std::u16string& Line) {
+std::u16string TActivityLogger::AppendLine(std::u16string Text, const std::u16string& Line) {
     if (Text.empty())
         return Line;
-    return Text + u"\r\n" + Line;
+    Text += u"\r\n";
+    Text += Line;
+    return Text;
 }
 
 } // namespace keystrip

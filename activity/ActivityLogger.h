@@ -40,14 +40,7 @@ struct TActivityItem {
 using pActivityItem = TActivityItem*;
 
 // A set of options in one byte: the option with the value n is bit n.
-enum TActivityExportOption : uint8_t {
-    eoHeader,
-    eoInfo,
-    eoWarning,
-    eoError,
-    eoDebug,
-    eoSeverity
-};
+enum TActivityExportOption : uint8_t { eoHeader, eoInfo, eoWarning, eoError, eoDebug, eoSeverity };
 
 class TActivityExportOptions {
 public:
@@ -86,7 +79,8 @@ public:
 private:
     static bool IsExported(const TActivityItem& Item, TActivityExportOptions Options);
     static std::u16string FormatEntry(const TActivityItem& Item, TActivityExportOptions Options);
-    static std::u16string AppendLine(const std::u16string& Text, const std::u16string& Line);
+    // Takes the text by value so that Export's appending stays linear.
+    static std::u16string AppendLine(std::u16string Text, const std::u16string& Line);
 
     OwnedList<TActivityItem> FItems;
 };

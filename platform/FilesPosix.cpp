@@ -1,4 +1,5 @@
-// Native stand-in of the file seam: POSIX calls on UTF-8 names.
+// Native stand-in of the file seam: POSIX calls on UTF-8 names. POSIX has no
+// share modes, so readers here do not keep writers out as on Windows.
 #include "platform/Files.h"
 
 #include "common/Errors.h"
