@@ -4,7 +4,9 @@
 #include "resources/ShippedResources.h"
 #include "common/TextCase.h"
 #include "common/Utf.h"
+#include "definitions/ZolvaProduct.h"
 #include "platform/EmbeddedResources.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -228,6 +230,46 @@ TEST_P(ShippedDefinitionTest, NoRemovalReachesARootOrASharedKey) {
         // A value is only ever taken out of a named key, never out of a root.
         EXPECT_FALSE(key.empty());
     }
+}
+
+// The written form with the line breaks and indentation taken out, which is
+// all that tells it from the one-line form.
+std::string WithoutLayout(const std::vector<uint8_t>& written) {
+    std::string compact;
+    bool inString = false, escaped = false;
+    for (const uint8_t byte : written) {
+        const char c = static_cast<char>(byte);
+        if (inString) {
+            compact += c;
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+            compact += c;
+        } else if (c != ' ' && c != '\r' && c != '\n') {
+            compact += c;
+        }
+    }
+    return compact;
+}
+
+TEST_P(ShippedDefinitionTest, LoadsAndIsWrittenBackIdenticallyApartFromLineLayout) {
+    platform::MemoryViewStream stream(text_.data(), text_.size());
+    TZolvaProduct product(u"");
+    product.LoadFromStream(stream);
+    EXPECT_EQ(product.Name(), U16(json_["name"].get<std::string>()));
+    EXPECT_EQ(product.Version(), 1);
+    EXPECT_EQ(product.DetectionCount(), static_cast<int>(json_["detection"].size()));
+    EXPECT_EQ(product.RemovalCount(), static_cast<int>(json_["removal"].size()));
+
+    testing_support::TempDir dir;
+    const auto file = dir.File(u"written.json");
+    product.SaveToFile(file, U16(json_["creator"].get<std::string>()));
+    EXPECT_EQ(WithoutLayout(testing_support::ReadBytes(file)), text_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, ShippedDefinitionTest, testing::Range(1, 8));
