@@ -4,11 +4,14 @@
 // registry for tests.
 //
 // Failure contract: every call returns a Win32 error code (0 on success) and
-// never throws; out-parameters are only written on success.
+// reports registry failures only that way; out-parameters are only written
+// on success (and the size on kErrorMoreData). Only exhausted memory may
+// raise, and CloseKey never raises.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace keystrip::platform {
 
@@ -23,10 +26,20 @@ constexpr RegKey kHkeyPerformanceData = 0x80000004u;
 constexpr RegKey kHkeyCurrentConfig = 0x80000005u;
 constexpr RegKey kHkeyDynData = 0x80000006u;
 
-// Access masks.
-constexpr uint32_t kKeyRead = 0x20019;        // KEY_READ
-constexpr uint32_t kKeyAllAccess = 0xF003F;   // KEY_ALL_ACCESS
-constexpr uint32_t kKeyQueryAndEnum = 0x20009; // STANDARD_RIGHTS_READ | QUERY_VALUE | ENUMERATE_SUB_KEYS
+constexpr bool IsPredefinedKey(RegKey key) {
+    return key >= kHkeyClassesRoot && key <= kHkeyDynData;
+}
+
+// Access rights.
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kKeyCreateSubKey = 0x0004;
+constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+constexpr uint32_t kDelete = 0x10000;
+constexpr uint32_t kKeyRead = 0x20019;      // KEY_READ
+constexpr uint32_t kKeyAllAccess = 0xF003F; // KEY_ALL_ACCESS
+constexpr uint32_t kKeyQueryAndEnum =
+    0x20009; // STANDARD_RIGHTS_READ | QUERY_VALUE | ENUMERATE_SUB_KEYS
 
 // Open options.
 constexpr uint32_t kOptionOpenLink = 0x8; // REG_OPTION_OPEN_LINK
@@ -37,30 +50,38 @@ constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegExpandSz = 2;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegDwordBigEndian = 5;
 constexpr uint32_t kRegLink = 6;
 constexpr uint32_t kRegMultiSz = 7;
 constexpr uint32_t kRegQword = 11;
+
+// The value of a symbolic link key that holds its target (type kRegLink).
+constexpr char16_t kSymbolicLinkValueName[] = u"SymbolicLinkValue";
 
 // Win32 error codes used by the seam and its double.
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorBadPathname = 161;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
+constexpr long kErrorKeyDeleted = 1018;
 
 class IRegistry {
 public:
     virtual ~IRegistry() = default;
 
     // RegOpenKeyExW. subKey has no leading backslash; an empty subKey opens
-    // parent itself anew.
+    // parent itself anew (a predefined root may come back as itself).
+    // With kOptionOpenLink a symbolic link named by the last part of subKey
+    // is opened itself instead of being followed.
     virtual long OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options,
                          uint32_t access, RegKey& result) = 0;
     // RegQueryValueExW: with data null only type and size are asked for.
     // size is in bytes, in and out.
-    virtual long QueryValue(RegKey key, const std::u16string& name, uint32_t* type,
-                            uint8_t* data, uint32_t* size) = 0;
+    virtual long QueryValue(RegKey key, const std::u16string& name, uint32_t* type, uint8_t* data,
+                            uint32_t* size) = 0;
     // RegQueryInfoKeyW, the number of subkeys only.
     virtual long QuerySubKeyCount(RegKey key, uint32_t& count) = 0;
     // RegEnumKeyExW, the name only.
@@ -68,10 +89,58 @@ public:
     // RegDeleteValueW.
     virtual long DeleteValue(RegKey key, const std::u16string& name) = 0;
     // RegDeleteKeyExW (samDesired 0, plus the view flag of the build) or
-    // RegDeleteKeyW where that is missing. Fails on a key with subkeys.
+    // RegDeleteKeyW where that is missing. Fails on a key with subkeys. A
+    // symbolic link named by subKey is followed: its target is deleted.
     virtual long DeleteKey(RegKey parent, const std::u16string& subKey) = 0;
-    // RegCloseKey.
-    virtual long CloseKey(RegKey key) = 0;
+    // Deletes exactly the key an open handle refers to (the handle needs
+    // DELETE access): the link itself when it was opened with
+    // kOptionOpenLink. Fails on a key with subkeys. The handle stays open.
+    virtual long DeleteOpenKey(RegKey key) = 0;
+    // RegCloseKey. Closing a predefined root does nothing.
+    virtual long CloseKey(RegKey key) noexcept = 0;
 };
+
+// An open key that closes itself. Move-only; an empty handle holds nothing.
+class RegKeyHandle {
+public:
+    RegKeyHandle() = default;
+    RegKeyHandle(IRegistry& registry, RegKey key) : registry_(&registry), key_(key) {}
+    RegKeyHandle(const RegKeyHandle&) = delete;
+    RegKeyHandle& operator=(const RegKeyHandle&) = delete;
+    RegKeyHandle(RegKeyHandle&& other) noexcept
+        : registry_(std::exchange(other.registry_, nullptr)), key_(std::exchange(other.key_, 0)) {}
+    RegKeyHandle& operator=(RegKeyHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            registry_ = std::exchange(other.registry_, nullptr);
+            key_ = std::exchange(other.key_, 0);
+        }
+        return *this;
+    }
+    ~RegKeyHandle() { Close(); }
+
+    explicit operator bool() const { return registry_ != nullptr; }
+    RegKey Get() const { return key_; }
+
+    void Close() noexcept {
+        if (registry_ != nullptr)
+            registry_->CloseKey(key_);
+        registry_ = nullptr;
+        key_ = 0;
+    }
+
+private:
+    IRegistry* registry_ = nullptr;
+    RegKey key_ = 0;
+};
+
+// IRegistry::OpenKey into a handle; the handle is empty unless the result is 0.
+inline long OpenKeyHandle(IRegistry& registry, RegKey parent, const std::u16string& subKey,
+                          uint32_t options, uint32_t access, RegKeyHandle& result) {
+    RegKey key = 0;
+    long error = registry.OpenKey(parent, subKey, options, access, key);
+    result = error == kErrorSuccess ? RegKeyHandle(registry, key) : RegKeyHandle();
+    return error;
+}
 
 } // namespace keystrip::platform

@@ -1,0 +1,512 @@
+#include "platform/doubles/MemoryRegistry.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace keystrip::platform {
+
+namespace {
+
+// The registry compares names by their upper-case forms, beyond ASCII too.
+// This covers Latin-1, Latin Extended-A, Greek and Cyrillic, which is what
+// the tests use.
+char16_t FoldChar(char16_t c) {
+    if (c >= u'a' && c <= u'z')
+        return static_cast<char16_t>(c - 0x20);
+    if (c < 0x80)
+        return c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
+        (c >= 0x430 && c <= 0x44F))
+        return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF)
+        return 0x178;
+    if (c == 0x3C2)
+        return 0x3A3;
+    if (c >= 0x450 && c <= 0x45F)
+        return static_cast<char16_t>(c - 0x50);
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return static_cast<char16_t>(c & ~1u);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c & 1u) ? c : static_cast<char16_t>(c - 1);
+    return c;
+}
+
+std::u16string Fold(const std::u16string& name) {
+    std::u16string folded(name);
+    for (auto& c : folded)
+        c = FoldChar(c);
+    return folded;
+}
+
+std::vector<std::u16string> SplitPath(const std::u16string& path) {
+    std::vector<std::u16string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::u16string RootText(RegKey root) {
+    switch (root) {
+    case kHkeyLocalMachine:
+        return u"\\REGISTRY\\MACHINE";
+    case kHkeyUsers:
+        return u"\\REGISTRY\\USER";
+    default:
+        return u"\\REGISTRY\\ROOT" + std::u16string(1, static_cast<char16_t>(u'0' + (root & 7)));
+    }
+}
+
+constexpr uint32_t kRootAccess = 0xFFFFFFFFu;
+constexpr int kMaxLinkDepth = 16;
+
+} // namespace
+
+struct MemoryRegistry::Value {
+    std::u16string name;
+    std::u16string folded;
+    uint32_t type = kRegNone;
+    std::vector<uint8_t> data;
+    long readError = 0;
+    bool denyDelete = false;
+};
+
+struct MemoryRegistry::Node {
+    std::u16string name;
+    std::weak_ptr<Node> parent;
+    bool isRoot = false;
+    bool deleted = false;
+    // Sorted by folded name, as the registry enumerates.
+    std::vector<std::pair<std::u16string, NodePtr>> children;
+    std::vector<Value> values;
+    bool isLink = false;
+    RegKey linkRoot = 0;
+    std::u16string linkPath;
+    uint32_t deniedAccess = 0;
+    bool denyDelete = false;
+
+    auto Position(const std::u16string& folded) {
+        return std::lower_bound(children.begin(), children.end(), folded,
+                                [](const std::pair<std::u16string, NodePtr>& a,
+                                   const std::u16string& b) { return a.first < b; });
+    }
+    NodePtr Child(const std::u16string& name) {
+        std::u16string folded = Fold(name);
+        auto it = Position(folded);
+        return it != children.end() && it->first == folded ? it->second : nullptr;
+    }
+    Value* FindValue(const std::u16string& name) {
+        std::u16string folded = Fold(name);
+        for (auto& value : values)
+            if (value.folded == folded)
+                return &value;
+        return nullptr;
+    }
+};
+
+MemoryRegistry::MemoryRegistry() {
+    for (RegKey root : {kHkeyClassesRoot, kHkeyCurrentUser, kHkeyLocalMachine, kHkeyUsers,
+                        kHkeyPerformanceData, kHkeyCurrentConfig}) {
+        auto node = std::make_shared<Node>();
+        node->isRoot = true;
+        roots_[root] = node;
+    }
+}
+
+MemoryRegistry::~MemoryRegistry() = default;
+
+// --- Content -------------------------------------------------------------
+
+MemoryRegistry::NodePtr MemoryRegistry::Root(RegKey root) const {
+    auto it = roots_.find(root);
+    if (it == roots_.end())
+        throw std::logic_error("MemoryRegistry: no such root");
+    return it->second;
+}
+
+MemoryRegistry::NodePtr MemoryRegistry::Existing(RegKey root, const std::u16string& path,
+                                                 bool followLast) const {
+    NodePtr node;
+    if (Walk(Root(root), path, followLast, node) != kErrorSuccess)
+        throw std::logic_error("MemoryRegistry: no such key");
+    return node;
+}
+
+MemoryRegistry::NodePtr MemoryRegistry::Create(RegKey root, const std::u16string& path) {
+    NodePtr node = Root(root);
+    for (const auto& part : SplitPath(path)) {
+        NodePtr child = node->Child(part);
+        if (!child) {
+            child = std::make_shared<Node>();
+            child->name = part;
+            child->parent = node;
+            std::u16string folded = Fold(part);
+            node->children.insert(node->Position(folded), {folded, child});
+        }
+        if (Follow(child, 0) != kErrorSuccess)
+            throw std::logic_error("MemoryRegistry: link to a missing key");
+        node = child;
+    }
+    return node;
+}
+
+void MemoryRegistry::CreateKey(RegKey root, const std::u16string& path) {
+    Create(root, path);
+}
+
+void MemoryRegistry::SetValue(RegKey root, const std::u16string& path, const std::u16string& name,
+                              uint32_t type, std::vector<uint8_t> data) {
+    NodePtr node = Create(root, path);
+    Value* value = node->FindValue(name);
+    if (value == nullptr) {
+        node->values.emplace_back();
+        value = &node->values.back();
+        value->name = name;
+        value->folded = Fold(name);
+    }
+    value->type = type;
+    value->data = std::move(data);
+}
+
+void MemoryRegistry::SetString(RegKey root, const std::u16string& path, const std::u16string& name,
+                               const std::u16string& text, uint32_t type) {
+    std::vector<uint8_t> data;
+    for (char16_t c : text + u'\0') {
+        data.push_back(static_cast<uint8_t>(c & 0xFF));
+        data.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    SetValue(root, path, name, type, std::move(data));
+}
+
+void MemoryRegistry::SetDword(RegKey root, const std::u16string& path, const std::u16string& name,
+                              uint32_t value) {
+    SetValue(root, path, name, kRegDword,
+             {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+}
+
+void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey targetRoot,
+                                const std::u16string& targetPath) {
+    auto parts = SplitPath(path);
+    if (parts.empty())
+        throw std::logic_error("MemoryRegistry: a root cannot be a link");
+    std::u16string leaf = parts.back();
+    parts.pop_back();
+    std::u16string parentPath;
+    for (const auto& part : parts)
+        parentPath += part + u'\\';
+    NodePtr parent = Create(root, parentPath);
+    if (parent->Child(leaf))
+        throw std::logic_error("MemoryRegistry: the link key exists already");
+    auto link = std::make_shared<Node>();
+    link->name = leaf;
+    link->parent = parent;
+    link->isLink = true;
+    link->linkRoot = targetRoot;
+    link->linkPath = targetPath;
+    std::u16string target = RootText(targetRoot) + u'\\' + targetPath;
+    std::vector<uint8_t> data;
+    for (char16_t c : target) {
+        data.push_back(static_cast<uint8_t>(c & 0xFF));
+        data.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    Value& value = link->values.emplace_back();
+    value.name = kSymbolicLinkValueName;
+    value.folded = Fold(kSymbolicLinkValueName);
+    value.type = kRegLink;
+    value.data = std::move(data);
+    std::u16string folded = Fold(leaf);
+    parent->children.insert(parent->Position(folded), {folded, link});
+}
+
+void MemoryRegistry::RemoveRoot(RegKey root) {
+    roots_.erase(root);
+}
+
+bool MemoryRegistry::KeyPresent(RegKey root, const std::u16string& path) const {
+    NodePtr node;
+    return Walk(Root(root), path, true, node) == kErrorSuccess;
+}
+
+bool MemoryRegistry::LinkPresent(RegKey root, const std::u16string& path) const {
+    NodePtr node;
+    return Walk(Root(root), path, false, node) == kErrorSuccess && node->isLink;
+}
+
+bool MemoryRegistry::ValuePresent(RegKey root, const std::u16string& path,
+                                  const std::u16string& name) const {
+    NodePtr node;
+    return Walk(Root(root), path, true, node) == kErrorSuccess && node->FindValue(name) != nullptr;
+}
+
+size_t MemoryRegistry::SubtreeKeyCount(RegKey root, const std::u16string& path) const {
+    std::vector<NodePtr> pending{Existing(root, path)};
+    size_t count = 0;
+    while (!pending.empty()) {
+        NodePtr node = pending.back();
+        pending.pop_back();
+        ++count;
+        for (const auto& child : node->children)
+            pending.push_back(child.second);
+    }
+    return count;
+}
+
+MemoryRegistry::Value& MemoryRegistry::ExistingValue(RegKey root, const std::u16string& path,
+                                                     const std::u16string& name) {
+    Value* value = Existing(root, path)->FindValue(name);
+    if (value == nullptr)
+        throw std::logic_error("MemoryRegistry: no such value");
+    return *value;
+}
+
+// --- Faults ----------------------------------------------------------------
+
+void MemoryRegistry::DenyOpen(RegKey root, const std::u16string& path, uint32_t deniedAccess) {
+    Existing(root, path)->deniedAccess |= deniedAccess;
+}
+
+void MemoryRegistry::DenyDelete(RegKey root, const std::u16string& path) {
+    Existing(root, path, false)->denyDelete = true;
+}
+
+void MemoryRegistry::DenyValueDelete(RegKey root, const std::u16string& path,
+                                     const std::u16string& name) {
+    ExistingValue(root, path, name).denyDelete = true;
+}
+
+void MemoryRegistry::FailValueRead(RegKey root, const std::u16string& path,
+                                   const std::u16string& name, long error) {
+    ExistingValue(root, path, name).readError = error;
+}
+
+void MemoryRegistry::FailCall(uint64_t call, long error) {
+    failures_[call] = error;
+}
+
+void MemoryRegistry::SetCallHook(std::function<void(uint64_t call)> hook) {
+    hook_ = std::move(hook);
+}
+
+// --- The calls ---------------------------------------------------------------
+
+long MemoryRegistry::BeginCall() {
+    ++calls_;
+    if (hook_)
+        hook_(calls_);
+    auto it = failures_.find(calls_);
+    return it == failures_.end() ? kErrorSuccess : it->second;
+}
+
+long MemoryRegistry::Lookup(RegKey key, NodePtr& node, uint32_t& access) const {
+    if (IsPredefinedKey(key)) {
+        auto it = roots_.find(key);
+        if (it == roots_.end())
+            return kErrorInvalidHandle;
+        node = it->second;
+        access = kRootAccess;
+        return kErrorSuccess;
+    }
+    auto it = handles_.find(key);
+    if (it == handles_.end())
+        return kErrorInvalidHandle;
+    if (it->second.node->deleted)
+        return kErrorKeyDeleted;
+    node = it->second.node;
+    access = it->second.access;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::Follow(NodePtr& node, int depth) const {
+    while (node->isLink) {
+        if (++depth > kMaxLinkDepth)
+            return kErrorFileNotFound;
+        auto root = roots_.find(node->linkRoot);
+        if (root == roots_.end())
+            return kErrorFileNotFound;
+        NodePtr target;
+        if (long error = Walk(root->second, node->linkPath, true, target, depth))
+            return error;
+        node = target;
+    }
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::Walk(const NodePtr& start, const std::u16string& path, bool followLast,
+                          NodePtr& result, int depth) const {
+    if (!path.empty() && path.front() == u'\\')
+        return kErrorBadPathname;
+    NodePtr node = start;
+    auto parts = SplitPath(path);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        NodePtr child = node->Child(parts[i]);
+        if (!child)
+            return kErrorFileNotFound;
+        if (i + 1 < parts.size() || followLast)
+            if (long error = Follow(child, depth))
+                return error;
+        node = child;
+    }
+    result = node;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options,
+                             uint32_t access, RegKey& result) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t parentAccess = 0;
+    if (long error = Lookup(parent, node, parentAccess))
+        return error;
+    if (subKey.empty() && IsPredefinedKey(parent)) {
+        result = parent;
+        return kErrorSuccess;
+    }
+    NodePtr target;
+    if (long error = Walk(node, subKey, (options & kOptionOpenLink) == 0, target))
+        return error;
+    if ((target->deniedAccess & access) != 0)
+        return kErrorAccessDenied;
+    RegKey handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = Handle{target, access};
+    result = handle;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::QueryValue(RegKey key, const std::u16string& name, uint32_t* type,
+                                uint8_t* data, uint32_t* size) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if ((access & kKeyQueryValue) == 0)
+        return kErrorAccessDenied;
+    Value* value = node->FindValue(name);
+    if (value == nullptr)
+        return kErrorFileNotFound;
+    const auto length = static_cast<uint32_t>(value->data.size());
+    if (data != nullptr) {
+        if (value->readError != 0)
+            return value->readError;
+        if (size == nullptr)
+            return 87; // ERROR_INVALID_PARAMETER
+        if (*size < length) {
+            *size = length;
+            return kErrorMoreData;
+        }
+        std::copy(value->data.begin(), value->data.end(), data);
+    }
+    if (type != nullptr)
+        *type = value->type;
+    if (size != nullptr)
+        *size = length;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::QuerySubKeyCount(RegKey key, uint32_t& count) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if ((access & kKeyQueryValue) == 0)
+        return kErrorAccessDenied;
+    count = static_cast<uint32_t>(node->children.size());
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::EnumSubKey(RegKey key, uint32_t index, std::u16string& name) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if ((access & kKeyEnumerateSubKeys) == 0)
+        return kErrorAccessDenied;
+    if (index >= node->children.size())
+        return kErrorNoMoreItems;
+    name = node->children[index].second->name;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::DeleteValue(RegKey key, const std::u16string& name) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if ((access & kKeySetValue) == 0)
+        return kErrorAccessDenied;
+    Value* value = node->FindValue(name);
+    if (value == nullptr)
+        return kErrorFileNotFound;
+    if (value->denyDelete)
+        return kErrorAccessDenied;
+    node->values.erase(node->values.begin() + (value - node->values.data()));
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::Remove(const NodePtr& node) {
+    if (node->isRoot || node->denyDelete || (node->deniedAccess & kDelete) != 0 ||
+        !node->children.empty())
+        return kErrorAccessDenied;
+    NodePtr parent = node->parent.lock();
+    auto it = parent->Position(Fold(node->name));
+    parent->children.erase(it);
+    node->deleted = true;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::DeleteKey(RegKey parent, const std::u16string& subKey) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(parent, node, access))
+        return error;
+    NodePtr target;
+    if (long error = Walk(node, subKey, true, target))
+        return error;
+    return Remove(target);
+}
+
+long MemoryRegistry::DeleteOpenKey(RegKey key) {
+    if (long error = BeginCall())
+        return error;
+    NodePtr node;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if ((access & kDelete) == 0)
+        return kErrorAccessDenied;
+    return Remove(node);
+}
+
+long MemoryRegistry::CloseKey(RegKey key) noexcept {
+    ++calls_;
+    long error = kErrorSuccess;
+    if (!IsPredefinedKey(key)) {
+        auto it = handles_.find(key);
+        if (it == handles_.end())
+            error = kErrorInvalidHandle;
+        else
+            handles_.erase(it);
+    }
+    auto failure = failures_.find(calls_);
+    return failure == failures_.end() ? error : failure->second;
+}
+
+} // namespace keystrip::platform

@@ -1,0 +1,118 @@
+// An in-memory registry for tests: predefined roots, keys with subkeys and
+// typed values, names compared without case as Windows does, symbolic links,
+// fault injection and a count of open handles, so that tests can prove that
+// no key stays open.
+//
+// It behaves as the registry does where the program depends on it: a key
+// with subkeys refuses its own deletion (5); a handle to a deleted key fails
+// with 1018; a link is followed unless opened with kOptionOpenLink, and
+// DeleteKey by name deletes the link's target; RegOpenKeyExW(root, "") hands
+// back the root itself; a leading backslash is 161; empty parts of a path
+// are skipped.
+#pragma once
+
+#include "platform/Registry.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace keystrip::platform {
+
+class MemoryRegistry final : public IRegistry {
+public:
+    // HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+    // HKEY_PERFORMANCE_DATA and HKEY_CURRENT_CONFIG exist; HKEY_DYN_DATA does
+    // not (as on Windows NT), so opening it fails with 6.
+    MemoryRegistry();
+    ~MemoryRegistry() override;
+    MemoryRegistry(const MemoryRegistry&) = delete;
+    MemoryRegistry& operator=(const MemoryRegistry&) = delete;
+
+    // --- Content, for setting up a test. Paths are relative to a root and
+    // follow links as an open does. These are no calls: they are neither
+    // counted nor faulted. Misuse throws std::logic_error.
+    void CreateKey(RegKey root, const std::u16string& path);
+    // Creates the key when missing.
+    void SetValue(RegKey root, const std::u16string& path, const std::u16string& name,
+                  uint32_t type, std::vector<uint8_t> data);
+    // The text with its terminating NUL, as RegSetValueExW stores it.
+    void SetString(RegKey root, const std::u16string& path, const std::u16string& name,
+                   const std::u16string& text, uint32_t type = kRegSz);
+    void SetDword(RegKey root, const std::u16string& path, const std::u16string& name,
+                  uint32_t value);
+    // Makes the key at path (which must not exist) a link to the target.
+    void CreateLink(RegKey root, const std::u16string& path, RegKey targetRoot,
+                    const std::u16string& targetPath);
+    void RemoveRoot(RegKey root);
+
+    bool KeyPresent(RegKey root, const std::u16string& path) const;
+    // True when the key at path is itself a link (the last part not followed).
+    bool LinkPresent(RegKey root, const std::u16string& path) const;
+    bool ValuePresent(RegKey root, const std::u16string& path, const std::u16string& name) const;
+    // The key and every key below it.
+    size_t SubtreeKeyCount(RegKey root, const std::u16string& path) const;
+
+    // --- Faults.
+    // An open asking for any of these access bits fails with 5.
+    void DenyOpen(RegKey root, const std::u16string& path, uint32_t deniedAccess);
+    // Deleting the key fails with 5.
+    void DenyDelete(RegKey root, const std::u16string& path);
+    void DenyValueDelete(RegKey root, const std::u16string& path, const std::u16string& name);
+    // Reading the value's data fails with error; type and size queries succeed.
+    void FailValueRead(RegKey root, const std::u16string& path, const std::u16string& name,
+                       long error);
+    // The call with this number (see CallCount) fails with error and has no
+    // effect, except that a failing CloseKey still closes its handle.
+    void FailCall(uint64_t call, long error);
+    // Runs before every call except CloseKey with the call's number; it may
+    // throw, as a call that runs out of memory would.
+    void SetCallHook(std::function<void(uint64_t call)> hook);
+
+    // Calls made so far, CloseKey included; the first call is number 1.
+    uint64_t CallCount() const { return calls_; }
+    size_t OpenHandleCount() const { return handles_.size(); }
+
+    long OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                 RegKey& result) override;
+    long QueryValue(RegKey key, const std::u16string& name, uint32_t* type, uint8_t* data,
+                    uint32_t* size) override;
+    long QuerySubKeyCount(RegKey key, uint32_t& count) override;
+    long EnumSubKey(RegKey key, uint32_t index, std::u16string& name) override;
+    long DeleteValue(RegKey key, const std::u16string& name) override;
+    long DeleteKey(RegKey parent, const std::u16string& subKey) override;
+    long DeleteOpenKey(RegKey key) override;
+    long CloseKey(RegKey key) noexcept override;
+
+private:
+    struct Node;
+    struct Value;
+    using NodePtr = std::shared_ptr<Node>;
+    struct Handle {
+        NodePtr node;
+        uint32_t access = 0;
+    };
+
+    long BeginCall();
+    long Lookup(RegKey key, NodePtr& node, uint32_t& access) const;
+    long Walk(const NodePtr& start, const std::u16string& path, bool followLast, NodePtr& result,
+              int depth = 0) const;
+    long Follow(NodePtr& node, int depth) const;
+    long Remove(const NodePtr& node);
+    NodePtr Root(RegKey root) const;
+    NodePtr Existing(RegKey root, const std::u16string& path, bool followLast = true) const;
+    NodePtr Create(RegKey root, const std::u16string& path);
+    Value& ExistingValue(RegKey root, const std::u16string& path, const std::u16string& name);
+
+    std::map<RegKey, NodePtr> roots_;
+    std::unordered_map<RegKey, Handle> handles_;
+    RegKey nextHandle_ = 0x1000;
+    uint64_t calls_ = 0;
+    std::map<uint64_t, long> failures_;
+    std::function<void(uint64_t)> hook_;
+};
+
+} // namespace keystrip::platform

@@ -1,0 +1,71 @@
+// The registry access object: one per rule, created with an access mask and
+// a root, holding at most one open key. Paths start at the root; a leading
+// backslash is dropped. Boolean operations report failure as false; only
+// ReadString and ReadInteger raise ERegistryError (exhausted memory may
+// raise anywhere). No key stays open once the object is gone.
+#pragma once
+
+#include "platform/Registry.h"
+
+#include <cstdint>
+#include <string>
+
+namespace keystrip {
+
+enum TRegDataType : uint8_t { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
+
+class TRegistryAccess {
+public:
+    TRegistryAccess(platform::IRegistry& Registry, uint32_t Access);
+    ~TRegistryAccess();
+    TRegistryAccess(const TRegistryAccess&) = delete;
+    TRegistryAccess& operator=(const TRegistryAccess&) = delete;
+
+    platform::RegKey RootKey() const { return FRootKey; }
+    // Closes the open key, which belongs to the old root.
+    void SetRootKey(platform::RegKey Root);
+    uint32_t Access() const { return FAccess; }
+
+    // Opens the key for reading (0x20009, whatever the mask) and closes it at
+    // once: a key that denies reading counts as absent.
+    bool KeyExists(const std::u16string& Key);
+    // Opens the key with the mask, never creating it; on success it becomes
+    // the open key.
+    bool OpenKey(const std::u16string& Key);
+    bool HasOpenKey() const { return static_cast<bool>(FCurrentKey); }
+    void CloseKey();
+
+    // On the open key; an empty name is the default value.
+    bool ValueExists(const std::u16string& Name);
+    TRegDataType GetDataType(const std::u16string& Name);
+    // The stored text, unexpanded, cut at the first NUL; empty when it has no
+    // data or its size cannot be queried. Raises when the data cannot be
+    // read or the value is no REG_SZ or REG_EXPAND_SZ.
+    std::u16string ReadString(const std::u16string& Name);
+    // The 4 data bytes as a signed integer. Raises when the read fails or the
+    // value is no REG_DWORD.
+    int32_t ReadInteger(const std::u16string& Name);
+    bool DeleteValue(const std::u16string& Name);
+
+    // Deletes the key with its whole subtree, from the last subkey down;
+    // true iff the key itself is gone. What cannot be deleted is kept, with
+    // the keys on the path down to it. Symbolic links inside the tree are
+    // deleted themselves, never followed. Needs a mask with DELETE, as the
+    // remover's KEY_ALL_ACCESS has. A path naming the root itself
+    // (empty or only backslashes) deletes nothing and gives false.
+    bool DeleteKey(const std::u16string& Key);
+
+    // True for an empty path or one of only backslashes: it names the root.
+    static bool NamesRoot(const std::u16string& Key);
+
+private:
+    static std::u16string RelativePath(const std::u16string& Key);
+    bool DeleteTree(platform::RegKey Parent, const std::u16string& SubKey);
+
+    platform::IRegistry& FRegistry;
+    uint32_t FAccess;
+    platform::RegKey FRootKey = platform::kHkeyCurrentUser;
+    platform::RegKeyHandle FCurrentKey;
+};
+
+} // namespace keystrip
