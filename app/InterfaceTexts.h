@@ -38,7 +38,8 @@ public:
     void LoadFromBytes(const std::vector<uint8_t>& Bytes);
     void LoadFromStream(platform::ByteStream& Stream);
     // Loads the resource "ZOLVASTRINGS" when it exists and reports whether it
-    // did; without it the store is left as it was.
+    // did; without it the store is left as it was. A resource that exists but
+    // cannot be read fails with the source's error.
     bool LoadFromResources(const platform::IResourceSource& Resources);
 
     // The parsed form, in the order of the lines.

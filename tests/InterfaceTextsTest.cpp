@@ -3,12 +3,14 @@
 #include "common/Errors.h"
 #include "common/Utf.h"
 #include "platform/ByteStream.h"
+#include "platform/EmbeddedResources.h"
 #include "platform/Resources.h"
+#include "platform/doubles/FakeResources.h"
+#include "resources/ShippedResources.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -233,36 +235,49 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Loading from the resources ------------------------------------------------
 
-class MapResources final : public platform::IResourceSource {
-public:
-    std::map<std::u16string, std::vector<uint8_t>> Items;
-    mutable std::vector<std::u16string> Asked;
-
-    std::unique_ptr<platform::ByteStream> Open(const std::u16string& name) const override {
-        Asked.push_back(name);
-        const auto found = Items.find(name);
-        if (found == Items.end())
-            return nullptr;
-        return std::make_unique<platform::MemoryStream>(found->second);
-    }
-};
-
 TEST(InterfaceTextsTest, LoadsTheTextsResourceByName) {
-    MapResources resources;
-    resources.Items[u"ZOLVASTRINGS"] = Bytes("[Texts]\r\nText03=Checking");
-    resources.Items[u"OTHER"] = Bytes("[Texts]\r\nText03=wrong");
+    platform::FakeResources resources;
+    resources.Add(u"ZOLVASTRINGS", std::string("[Texts]\r\nText03=Checking"));
+    resources.Add(u"OTHER", std::string("[Texts]\r\nText03=wrong"));
     TInterfaceTexts texts;
     EXPECT_TRUE(texts.LoadFromResources(resources));
-    EXPECT_EQ(resources.Asked, std::vector<std::u16string>{u"ZOLVASTRINGS"});
+    EXPECT_EQ(resources.OpenCount(u"ZOLVASTRINGS"), 1);
+    EXPECT_EQ(resources.OpenCount(u"OTHER"), 0);
+    EXPECT_EQ(resources.LiveStreams(), 0);
     EXPECT_EQ(Show(texts.ReadString(u"Texts", u"Text03", u"")), "Checking");
 }
 
 TEST(InterfaceTextsTest, MissingResourceLeavesTheStoreAlone) {
-    MapResources resources;
+    platform::FakeResources resources;
     TInterfaceTexts texts;
     EXPECT_FALSE(texts.LoadFromResources(resources));
     EXPECT_EQ(texts.SectionCount(), 0);
     EXPECT_EQ(Show(texts.ReadString(u"Texts", u"Text02", u"%d")), "%d");
+}
+
+TEST(InterfaceTextsTest, UnreadableResourceIsAnErrorForTheCaller) {
+    platform::FakeResources resources;
+    resources.AddBroken(u"ZOLVASTRINGS");
+    TInterfaceTexts texts;
+    EXPECT_THROW(texts.LoadFromResources(resources), EInOutError);
+    EXPECT_EQ(resources.LiveStreams(), 0);
+}
+
+TEST(InterfaceTextsTest, ShippedTextsComposeTheWindowsMessages) {
+    platform::EmbeddedResources shipped(resources::ShippedFiles());
+    TInterfaceTexts texts;
+    ASSERT_TRUE(texts.LoadFromResources(shipped));
+    EXPECT_EQ(Show(texts.ReadString(u"MainForm", u"EulaAcceptButton", u"")), "&Accept");
+    EXPECT_EQ(Show(texts.ReadString(u"mainform", u"ERRORCLOSEBUTTON", u"")), "&Close");
+    const std::u16string step = texts.ReadString(u"Texts", u"Text03", u"");
+    EXPECT_EQ(Show(FormatString(texts.ReadString(u"Texts", u"Text01", u"%s"), step)),
+              "Checking your system for installed Zolva products. Please wait. This might take "
+              "some time...");
+    EXPECT_EQ(Show(FormatInteger(texts.ReadString(u"Texts", u"Text02", u"%d"), 1003)),
+              "An unknown error occurred. Error code: 1003.");
+    // The messages the window shows without an argument are there as well.
+    for (const char16_t* key : {u"Text03", u"Text04", u"Text05", u"Text06"})
+        EXPECT_NE(texts.ReadString(u"Texts", key, u""), u"");
 }
 
 // --- Formatting ----------------------------------------------------------------
