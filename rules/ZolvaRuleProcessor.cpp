@@ -1,0 +1,276 @@
+#include "rules/ZolvaRuleProcessor.h"
+
+#include "common/TextCase.h"
+#include "common/Utf.h"
+#include "rules/RegistryAccess.h"
+
+namespace keystrip {
+
+using namespace platform;
+
+// --- TZolvaRuleProcessor ------------------------------------------------------
+
+TZolvaRuleProcessor::TZolvaRuleProcessor(TZolvaProduct* Product, TActivityLogger* Activity,
+                                         IRegistry& Registry)
+    : FProduct(Product), FActivity(Activity), FRegistry(Registry) {}
+
+RegKey TZolvaRuleProcessor::GetRootHandle(TZolvaProductRootKey Root) {
+    switch (Root) {
+    case rkClassesRoot:
+        return kHkeyClassesRoot;
+    case rkCurrentUser:
+        return kHkeyCurrentUser;
+    case rkLocalMachine:
+        return kHkeyLocalMachine;
+    case rkUsers:
+        return kHkeyUsers;
+    case rkPerformanceData:
+        return kHkeyPerformanceData;
+    case rkCurrentConfig:
+        return kHkeyCurrentConfig;
+    case rkDynData:
+        return kHkeyDynData;
+    }
+    return kHkeyClassesRoot;
+}
+
+void TZolvaRuleProcessor::LogActivity(TActivityAction Action, TActivitySeverity Severity,
+                                      const std::u16string& Data) {
+    if (FActivity != nullptr)
+        FActivity->Log(Severity, Action, Data);
+}
+
+void TZolvaRuleProcessor::LogSuccess(TActivityAction Action, const std::u16string& Data) {
+    LogActivity(Action, FLogSuccessSeverity, Data);
+}
+
+void TZolvaRuleProcessor::LogResult(bool Succeeded, TZolvaResultActions Actions,
+                                    const std::u16string& Data) {
+    if (Succeeded)
+        LogActivity(Actions.first, FLogSuccessSeverity, Data);
+    else
+        LogActivity(Actions.second, FLogFailureSeverity, Data);
+}
+
+std::u16string TZolvaRuleProcessor::GetKeyPath(const TZolvaRuleLogData& LogData) {
+    return RootKeyToText(LogData.Root) + u'\\' + LogData.Key;
+}
+
+std::u16string TZolvaRuleProcessor::GetValuePath(const TZolvaRuleLogData& LogData) {
+    return GetKeyPath(LogData) + u'\\' + LogData.Name;
+}
+
+std::u16string TZolvaRuleProcessor::GetValueText(const TZolvaRuleLogData& LogData) {
+    return GetValuePath(LogData) + u": " + LogData.Value;
+}
+
+std::u16string TZolvaRuleProcessor::GetResultText(bool Value) {
+    return Value ? u"Success" : u"Failure";
+}
+
+// --- TZolvaProductDetector ----------------------------------------------------
+
+TZolvaProductDetector::TZolvaProductDetector(TZolvaProduct* Product, TActivityLogger* Activity,
+                                             IRegistry& Registry)
+    : TZolvaRuleProcessor(Product, Activity, Registry) {
+    FLogSuccessSeverity = asDebug;
+    FLogFailureSeverity = asDebug;
+}
+
+void TZolvaProductDetector::GetLogData(const TZolvaProductDectectRule& Rule,
+                                       TZolvaRuleLogData& LogData) {
+    LogData.Root = Rule.Root;
+    LogData.Key = Rule.Key;
+    LogData.Name = Rule.Name;
+    LogData.Value = Rule.Value;
+}
+
+bool TZolvaProductDetector::ProductPresent() {
+    bool answer = false;
+    if (FProduct == nullptr)
+        return false;
+    try {
+        LogSuccess(aaStartDetection, FProduct->Name());
+        const int count = FProduct->DetectionCount();
+        for (int index = 0; index < count; ++index) {
+            if (CheckRule(*FProduct->Detections(index))) {
+                answer = true;
+                break;
+            }
+        }
+        LogSuccess(aaStopDetection, GetResultText(answer));
+    } catch (...) {
+        answer = false;
+        try {
+            LogActivity(aaFatalError, asError, u"1");
+        } catch (...) {
+            // Only exhausted memory gets here; the caller must not see it.
+        }
+    }
+    return answer;
+}
+
+namespace {
+
+// The value's data as the text a detection rule compares with.
+std::u16string ReadValueText(TRegistryAccess& Access, const std::u16string& Name) {
+    switch (Access.GetDataType(Name)) {
+    case rdString:
+    case rdExpandString:
+        return Access.ReadString(Name);
+    case rdInteger:
+        return U16(std::to_string(Access.ReadInteger(Name)));
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+bool TZolvaProductDetector::CheckRule(const TZolvaProductDectectRule& Rule) {
+    try {
+        TRegistryAccess access(FRegistry, kKeyRead);
+        access.SetRootKey(GetRootHandle(Rule.Root));
+        TZolvaRuleLogData data;
+        // Each entry's text comes from a copy of the rule made right before it.
+        auto logData = [&]() -> const TZolvaRuleLogData& {
+            GetLogData(Rule, data);
+            return data;
+        };
+
+        switch (Rule.Action) {
+        case daKeyExist: {
+            bool found = access.KeyExists(Rule.Key);
+            LogResult(found, {baKeyFound, aaKeyNotFound}, GetKeyPath(logData()));
+            return found;
+        }
+        case daNameExist: {
+            if (!access.OpenKey(Rule.Key)) {
+                LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
+                return false;
+            }
+            bool exists = access.ValueExists(Rule.Name);
+            access.CloseKey();
+            LogResult(exists, {aaNameFound, aaNameNotFound}, GetValuePath(logData()));
+            return exists;
+        }
+        case daNameMatchValue: {
+            if (!access.OpenKey(Rule.Key)) {
+                LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
+                return false;
+            }
+            bool equal = false;
+            if (access.ValueExists(Rule.Name)) {
+                std::u16string text = ReadValueText(access, Rule.Name);
+                if (!text.empty()) {
+                    equal = AsciiSameText(text, Rule.Value);
+                    LogResult(equal, {aaValueEqual, aaValueDifferent}, GetValueText(logData()));
+                } else {
+                    LogSuccess(aaNameInvalid, GetValuePath(logData()));
+                }
+            } else {
+                LogSuccess(aaNameNotFound, GetValuePath(logData()));
+            }
+            access.CloseKey();
+            return equal;
+        }
+        }
+        return false;
+    } catch (...) {
+        LogActivity(aaFatalError, asError, u"2");
+        return false;
+    }
+}
+
+// --- TZolvaProductRemover -----------------------------------------------------
+
+TZolvaProductRemover::TZolvaProductRemover(TZolvaProduct* Product, TActivityLogger* Activity,
+                                           IRegistry& Registry)
+    : TZolvaRuleProcessor(Product, Activity, Registry) {}
+
+void TZolvaProductRemover::GetLogData(const TZolvaProductRemoveRule& Rule,
+                                      TZolvaRuleLogData& LogData) {
+    LogData.Root = Rule.Root;
+    LogData.Key = Rule.Key;
+    LogData.Name = Rule.Name;
+    LogData.Value.clear();
+}
+
+bool TZolvaProductRemover::ProductRemoved() {
+    bool answer = true;
+    if (FProduct == nullptr)
+        return true;
+    try {
+        LogSuccess(ssStartRemoval, FProduct->Name());
+        const int count = FProduct->RemovalCount();
+        for (int index = 0; index < count; ++index)
+            if (!ApplyRule(*FProduct->Removals(index)))
+                answer = false;
+        LogSuccess(ssStopRemoval, GetResultText(answer));
+    } catch (...) {
+        answer = false;
+        try {
+            LogActivity(aaFatalError, asError, u"3");
+        } catch (...) {
+            // Only exhausted memory gets here; the caller must not see it.
+        }
+    }
+    return answer;
+}
+
+bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
+    TZolvaRuleLogData data;
+    auto logData = [&]() -> const TZolvaRuleLogData& {
+        GetLogData(Rule, data);
+        return data;
+    };
+
+    if (FSimulateOnly) {
+        LogSuccess(ssSimulationOnly, GetValuePath(logData()));
+        return true;
+    }
+
+    try {
+        TRegistryAccess access(FRegistry, kKeyAllAccess);
+        access.SetRootKey(GetRootHandle(Rule.Root));
+
+        switch (Rule.Action) {
+        case raCompleteKey: {
+            // A key that names the root itself would take every key below
+            // it; no product owns a whole root, so nothing is deleted.
+            if (TRegistryAccess::NamesRoot(Rule.Key)) {
+                LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+                return false;
+            }
+            if (!access.KeyExists(Rule.Key)) {
+                LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
+                return true;
+            }
+            bool deleted = access.DeleteKey(Rule.Key);
+            LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+            return deleted;
+        }
+        case raNameOnly: {
+            if (!access.OpenKey(Rule.Key)) {
+                LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
+                return true;
+            }
+            bool removed = true;
+            if (access.ValueExists(Rule.Name)) {
+                removed = access.DeleteValue(Rule.Name);
+                LogResult(removed, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+            } else {
+                LogSuccess(aaNameNotFound, GetValuePath(logData()));
+            }
+            access.CloseKey();
+            return removed;
+        }
+        }
+        return true;
+    } catch (...) {
+        LogActivity(aaFatalError, asError, u"4");
+        return false;
+    }
+}
+
+} // namespace keystrip

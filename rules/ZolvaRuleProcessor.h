@@ -1,0 +1,89 @@
+// The registry rule engine: the rule processor that binds one product to the
+// shared activity log, the detector that evaluates the product's detection
+// rules and the remover that applies its removal rules. Each reaches the
+// registry through one TRegistryAccess per rule; no key stays open after a
+// rule, and every error is caught per rule and per product and logged as an
+// aaFatalError entry whose text is one digit naming where it was caught:
+// "1" and "2" detection (product, rule), "3" and "4" removal (product, rule).
+#pragma once
+
+#include "activity/ActivityLogger.h"
+#include "definitions/ZolvaProduct.h"
+#include "platform/Registry.h"
+
+#include <string>
+#include <utility>
+
+namespace keystrip {
+
+// A neutral copy of a rule's fields, from which every log text is built.
+struct TZolvaRuleLogData {
+    TZolvaProductRootKey Root = rkClassesRoot;
+    std::u16string Key;
+    std::u16string Name;
+    std::u16string Value;
+};
+
+// The entry of a check that succeeded, and of one that failed.
+using TZolvaResultActions = std::pair<TActivityAction, TActivityAction>;
+
+class TZolvaRuleProcessor {
+public:
+    // Product and Activity are borrowed; Product may be null. The registry is
+    // the one every rule works on (the real one in the program).
+    TZolvaRuleProcessor(TZolvaProduct* Product, TActivityLogger* Activity,
+                        platform::IRegistry& Registry);
+
+protected:
+    static platform::RegKey GetRootHandle(TZolvaProductRootKey Root);
+    void LogActivity(TActivityAction Action, TActivitySeverity Severity,
+                     const std::u16string& Data);
+    void LogSuccess(TActivityAction Action, const std::u16string& Data);
+    void LogResult(bool Succeeded, TZolvaResultActions Actions, const std::u16string& Data);
+    static std::u16string GetKeyPath(const TZolvaRuleLogData& LogData);
+    static std::u16string GetValuePath(const TZolvaRuleLogData& LogData);
+    static std::u16string GetValueText(const TZolvaRuleLogData& LogData);
+    static std::u16string GetResultText(bool Value);
+
+    TZolvaProduct* FProduct;
+    TActivityLogger* FActivity;
+    TActivitySeverity FLogSuccessSeverity = asInfo;
+    TActivitySeverity FLogFailureSeverity = asWarning;
+    platform::IRegistry& FRegistry;
+};
+
+class TZolvaProductDetector : public TZolvaRuleProcessor {
+public:
+    // Every entry but the fatal-error ones is a debug entry.
+    TZolvaProductDetector(TZolvaProduct* Product, TActivityLogger* Activity,
+                          platform::IRegistry& Registry);
+
+    // True when a detection rule holds; the rules after it are not checked.
+    bool ProductPresent();
+
+private:
+    static void GetLogData(const TZolvaProductDectectRule& Rule, TZolvaRuleLogData& LogData);
+    bool CheckRule(const TZolvaProductDectectRule& Rule);
+};
+
+class TZolvaProductRemover : public TZolvaRuleProcessor {
+public:
+    TZolvaProductRemover(TZolvaProduct* Product, TActivityLogger* Activity,
+                         platform::IRegistry& Registry);
+
+    // When true, every rule is only logged as what would be deleted.
+    bool SimulateOnly() const { return FSimulateOnly; }
+    void SetSimulateOnly(bool Value) { FSimulateOnly = Value; }
+
+    // True when every removal rule succeeded; a failing rule does not stop
+    // the ones after it, and nothing is undone.
+    bool ProductRemoved();
+
+private:
+    static void GetLogData(const TZolvaProductRemoveRule& Rule, TZolvaRuleLogData& LogData);
+    bool ApplyRule(const TZolvaProductRemoveRule& Rule);
+
+    bool FSimulateOnly = false;
+};
+
+} // namespace keystrip
