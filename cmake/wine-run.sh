@@ -9,5 +9,8 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;win
 set +e
 /usr/lib/wine/wine64 "$@"
 rc=$?
+# Let this prefix's wineserver finish before the next test starts one: a new
+# process racing a server that is shutting down can lose its connection.
+/usr/lib/wine/wineserver -w
 set -e
 exit $rc
