@@ -11,6 +11,8 @@ std::string Utf16ToUtf8(const std::u16string& text);
 // Malformed sequences become U+FFFD, one per offending byte.
 std::u16string Utf8ToUtf16(const std::string& text);
 // Convenience for tests and diagnostics: ASCII/UTF-8 literal to UTF-16.
-inline std::u16string U16(const std::string& text) { return Utf8ToUtf16(text); }
+inline std::u16string U16(const std::string& text) {
+    return Utf8ToUtf16(text);
+}
 
 } // namespace keystrip

@@ -33,13 +33,17 @@ std::vector<uint8_t> ByteStream::ReadToEnd() {
     return bytes;
 }
 
-void MemoryViewStream::Seek(int64_t position) { pos_ = Clamp(position, size_); }
+void MemoryViewStream::Seek(int64_t position) {
+    pos_ = Clamp(position, size_);
+}
 
 size_t MemoryViewStream::Read(void* buffer, size_t count) {
     return CopyOut(data_, size_, pos_, buffer, count);
 }
 
-void MemoryStream::Seek(int64_t position) { pos_ = Clamp(position, bytes_.size()); }
+void MemoryStream::Seek(int64_t position) {
+    pos_ = Clamp(position, bytes_.size());
+}
 
 size_t MemoryStream::Read(void* buffer, size_t count) {
     return CopyOut(bytes_.data(), bytes_.size(), pos_, buffer, count);

@@ -38,8 +38,8 @@ constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
 constexpr uint32_t kDelete = 0x10000;
 constexpr uint32_t kKeyRead = 0x20019;      // KEY_READ
 constexpr uint32_t kKeyAllAccess = 0xF003F; // KEY_ALL_ACCESS
-constexpr uint32_t kKeyQueryAndEnum =
-    0x20009; // STANDARD_RIGHTS_READ | QUERY_VALUE | ENUMERATE_SUB_KEYS
+// STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS
+constexpr uint32_t kKeyQueryAndEnum = 0x20009;
 
 // Open options.
 constexpr uint32_t kOptionOpenLink = 0x8; // REG_OPTION_OPEN_LINK

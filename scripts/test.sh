@@ -19,6 +19,9 @@ for preset in native win64 win32-release; do
     cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "=== lint"
+scripts/lint.sh || status=1
+
 for preset in native win64; do
     echo "=== test: $preset"
     ctest --preset "$preset" -j "$jobs" || status=1

@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace keystrip;
+using namespace std::string_literals;
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(TextLinesTest, SplitsAtEveryKindOfLineBreakAndStopsAtNul) {
     EXPECT_EQ(SplitLines(u"a\n\r\nb"), (Lines{u"a", u"", u"b"}));
     EXPECT_EQ(SplitLines(u"\r\n"), (Lines{u""}));
     EXPECT_EQ(SplitLines(u""), Lines{});
-    EXPECT_EQ(SplitLines(std::u16string(u"ab\0cd\nx", 8)), (Lines{u"ab"}));
+    EXPECT_EQ(SplitLines(u"ab\0cd\nx"s), (Lines{u"ab"}));
     EXPECT_EQ(JoinLinesCrLf({u"a", u"b"}), u"a\r\nb\r\n");
     EXPECT_EQ(JoinLinesCrLf({}), u"");
 }
@@ -84,8 +85,8 @@ TEST(UtfTest, RoundTripsAndReplacesWhatCannotBeRepresented) {
     EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
     EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");             // overlong form
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");   // encoded surrogate
+    EXPECT_EQ(Utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");           // overlong form
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // encoded surrogate
 }
 
 struct DecodeRow {

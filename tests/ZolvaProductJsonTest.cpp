@@ -422,7 +422,7 @@ TEST_P(EscapeTest, EscapesEveryCodeUnitOutsidePrintableAscii) {
     product.SaveToFile(file, u"");
     const auto bytes = ReadBytes(file);
     const std::string text(bytes.begin(), bytes.end());
-    const std::string nameLine = " \"name\": \"" + row.written + "\"\r\n}";
+    const std::string nameLine = R"( "name": ")" + row.written + "\"\r\n}";
     ASSERT_GE(text.size(), nameLine.size());
     EXPECT_EQ(text.substr(text.size() - nameLine.size()), nameLine);
     for (const uint8_t b : bytes)
