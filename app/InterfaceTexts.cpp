@@ -222,7 +222,7 @@ std::u16string FormatWith(const std::u16string& format, const TFormatArgument& a
 
         if (field.size() < width) {
             const std::u16string pad(width - field.size(), u' ');
-            field = left ? field + pad : pad + field;
+            field.insert(left ? field.size() : 0, pad);
         }
         out += field;
     }

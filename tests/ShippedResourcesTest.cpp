@@ -44,7 +44,7 @@ std::u16string DefinitionName(int number) {
 TEST(ShippedResourcesTest, NamesAreTheDefinitionsInNumberOrderThenTextsAndTerms) {
     std::vector<std::u16string> names;
     for (const auto& file : resources::ShippedFiles())
-        names.push_back(file.Name);
+        names.emplace_back(file.Name);
     const std::vector<std::u16string> expected = {
         u"ZOLVAPRODUCT1", u"ZOLVAPRODUCT2", u"ZOLVAPRODUCT3", u"ZOLVAPRODUCT4", u"ZOLVAPRODUCT5",
         u"ZOLVAPRODUCT6", u"ZOLVAPRODUCT7", u"ZOLVASTRINGS",  u"EULA"};

@@ -169,7 +169,7 @@ TEST(ApplicationResourcesTest, IconHas16To256PixelImages) {
     EXPECT_EQ(sides, (std::vector<int>{16, 32, 48, 256}));
     // Windows picks and decodes an image of each size.
     for (int side : {16, 32, 48, 256}) {
-        HICON icon = static_cast<HICON>(
+        auto* icon = static_cast<HICON>(
             LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, side, side, 0));
         EXPECT_NE(icon, nullptr) << side;
         if (icon)
