@@ -65,20 +65,19 @@ using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
 
 // Bound at first use: missing on Windows before 6.0 (and 5.2 without SP1).
 RegDeleteKeyExWFn DeleteKeyEx() {
-    static const RegDeleteKeyExWFn fn = Bind<RegDeleteKeyExWFn>(L"advapi32.dll", "RegDeleteKeyExW");
+    static const auto fn = Bind<RegDeleteKeyExWFn>(L"advapi32.dll", "RegDeleteKeyExW");
     return fn;
 }
 
 // RegDeleteKey* reopen the key by name, which follows a link; only
 // NtDeleteKey on the no-follow handle deletes the link itself.
 NtDeleteKeyFn NtDeleteKey() {
-    static const NtDeleteKeyFn fn = Bind<NtDeleteKeyFn>(L"ntdll.dll", "NtDeleteKey");
+    static const auto fn = Bind<NtDeleteKeyFn>(L"ntdll.dll", "NtDeleteKey");
     return fn;
 }
 
 RtlNtStatusToDosErrorFn StatusToError() {
-    static const RtlNtStatusToDosErrorFn fn =
-        Bind<RtlNtStatusToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
+    static const auto fn = Bind<RtlNtStatusToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
     return fn;
 }
 
@@ -123,7 +122,7 @@ long Win32Registry::EnumSubKey(RegKey key, uint32_t index, std::u16string& name)
     // 255 characters is the documented limit; Wine accepts longer names.
     std::vector<wchar_t> buffer(257);
     for (;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
+        auto length = static_cast<DWORD>(buffer.size());
         LONG error = RegEnumKeyExW(ToHkey(key), index, buffer.data(), &length, nullptr, nullptr,
                                    nullptr, nullptr);
         if (error == ERROR_MORE_DATA && buffer.size() < 32768) {

@@ -97,7 +97,7 @@ std::u16string TRegistryAccess::ReadString(const std::u16string& Name) {
         throw ERegistryError("Invalid data type");
     std::u16string text;
     for (uint32_t i = 0; i + 1 < read; i += 2) {
-        char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        auto c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
         if (c == u'\0')
             break;
         text.push_back(c);

@@ -90,7 +90,7 @@ ProcAddress FakeKernel32::GetProcAddress(ModuleHandle module, const char* name) 
 }
 
 bool FakeKernel32::FreeLibrary(ModuleHandle module) {
-    Calls.push_back("FreeLibrary");
+    Calls.emplace_back("FreeLibrary");
     if (module != kModule || FOpenModules == 0) {
         FLastError = kErrorInvalidHandle;
         return false;
@@ -100,7 +100,7 @@ bool FakeKernel32::FreeLibrary(ModuleHandle module) {
 }
 
 uint32_t FakeKernel32::GetLastError() {
-    Calls.push_back("GetLastError");
+    Calls.emplace_back("GetLastError");
     return FLastError;
 }
 
