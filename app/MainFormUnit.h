@@ -1,0 +1,137 @@
+// TMainForm: the wizard window and the driver of everything else. Terms of
+// use, a detection run over all product definitions, the product list, a
+// removal run over the ticked products and the result with its report, or an
+// error page with a code; and the silent removal of one named product.
+//
+// The window is built from the design tables (MainFormDesign) and scaled to
+// the resolution of its monitor. The runs are synchronous: they execute
+// inside the button handlers and process no messages until they end.
+#pragma once
+
+#include "app/Application.h"
+#include "app/CheckListBox.h"
+#include "app/GdiHandle.h"
+#include "app/InterfaceTexts.h"
+#include "app/MainFormDesign.h"
+#include "definitions/ZolvaProducts.h"
+#include "platform/Registry.h"
+#include "platform/Resources.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace keystrip {
+
+// What the window reaches outside itself; tests put doubles in.
+struct TMainFormServices {
+    platform::IRegistry* Registry = nullptr;
+    const platform::IResourceSource* Resources = nullptr;
+    // The module whose BITMAP resources hold the artwork.
+    HINSTANCE Instance = nullptr;
+    // GetSystemMetrics(SM_CLEANBOOT) unless set.
+    std::function<int()> CleanBoot;
+    // The process's command line unless set.
+    std::optional<std::u16string> CommandLine;
+};
+
+class TMainForm {
+public:
+    // The window class name the end-to-end driver looks for.
+    static const wchar_t kClassName[];
+
+    // Creates the window (hidden) with all its controls and runs FormCreate.
+    TMainForm(TApplication& Application, TMainFormServices Services);
+    // FormDestroy, then the window goes.
+    ~TMainForm();
+    TMainForm(const TMainForm&) = delete;
+    TMainForm& operator=(const TMainForm&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    HWND Control(TControlIndex Index) const { return FControls[Index]; }
+    TCheckListBox& ProductsListBox() { return FProductsListBox; }
+    HIMAGELIST SymbolsImageList() const { return FSymbolsImageList.Get(); }
+
+    // Event handlers, bound to the controls by the design.
+    void FormCreate();
+    void FormDestroy();
+    void EulaAcceptButtonClick(HWND Sender);
+    void EulaExitButtonClick(HWND Sender);
+    void ProductsListBoxClickCheck(HWND Sender);
+    void ProductsSelectAllBoxClick(HWND Sender);
+    void ProductsRemoveButtonClick(HWND Sender);
+    void SuccessShowDetailsBoxClick(HWND Sender);
+
+    // Operations.
+    void LoadStrings();
+    void TranslateControls(HWND Container);
+    bool EnsureProductsLoaded();
+    void BeginProgress(int Maximum, const std::u16string& Message);
+    void EndProgress(int PageIndex);
+    void StepProgress(int Position);
+    void ShowEula();
+    void ShowError(int Code);
+    void DetectProducts();
+    void FillProductList();
+    void RemoveProducts();
+    void SetSymbol(HWND Image, TSymbolKind Kind);
+    bool IsSafeMode();
+    bool SelectCommandLineProduct();
+    void RunSilent();
+
+    // State, for the flow and for tests.
+    TZolvaProducts* Products() const { return FProducts.get(); }
+    TInterfaceTexts* Strings() const { return FStrings.get(); }
+    int UpdateCount() const { return FUpdateCount; }
+    int ActivePage() const;
+    HWND DefaultButton() const { return FDefaultButton; }
+    int Dpi() const { return FDpi; }
+    // Closes the window: the close box and every Exit, Cancel, Ok and Close button.
+    void Close();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK TextViewProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void CreateControl(int Index, HWND Parent);
+    void CreateFonts();
+    void ApplyFonts();
+    void LoadArtwork();
+    void ApplyLayout();
+    void ChangeDpi(int NewDpi, const RECT* Suggested);
+    HWND ParentOf(int Index) const;
+    void Command(int Id, int Code, HWND Sender);
+    void Dispatch(TControlHandler Handler, HWND Sender);
+    void ShowPage(int Index);
+    void SetDefaultButton(HWND Button);
+    void SetSelectAllState(int State);
+    void SetCaption(HWND Control, const std::u16string& Text);
+    void LoadEulaText(platform::ByteStream& Stream);
+    void FocusActivePage();
+
+    TApplication& FApplication;
+    TMainFormServices FServices;
+    HWND FHandle = nullptr;
+    HWND FControls[ciCount] = {};
+    HWND FPages[piCount] = {};
+    TCheckListBox FProductsListBox;
+    TImageList FSymbolsImageList;
+    TFont FWindowFont, FAnsiFont, FCourierFont;
+    TBrush FWindowBrush, FPanelBrush;
+    HWND FDefaultButton = nullptr;
+    HWND FLastFocus = nullptr;
+    int FDpi = 96;
+    std::map<HWND, TSymbolKind> FSymbols; // what SetSymbol last put into each image
+
+    std::unique_ptr<TZolvaProducts> FProducts;
+    int FUpdateCount = 0;
+    std::unique_ptr<TInterfaceTexts> FStrings;
+};
+
+} // namespace keystrip
