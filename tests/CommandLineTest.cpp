@@ -216,11 +216,11 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerRow{u"99999999999999999999", -7}, IntegerRow{u"0x100000000", -7},
                     // Not numbers.
                     IntegerRow{u"abc", -7}, IntegerRow{u"12abc", -7}, IntegerRow{u"12 ", -7},
-                    IntegerRow{u"1 2", -7}, IntegerRow{u" ", -7}, IntegerRow{u"-", -7},
-                    IntegerRow{u"+-1", -7}, IntegerRow{u"$", -7}, IntegerRow{u"0x", -7},
-                    IntegerRow{u"x", -7}, IntegerRow{u"$G", -7}, IntegerRow{u"0x-1", -7},
-                    IntegerRow{u"$-1", -7}, IntegerRow{u"1e3", -7}, IntegerRow{u"1.0", -7},
-                    IntegerRow{u"0b101", -7}, IntegerRow{u"00x1", -7},
+                    IntegerRow{u"1 2", -7}, IntegerRow{u"\t42", -7}, IntegerRow{u" ", -7},
+                    IntegerRow{u"-", -7}, IntegerRow{u"+-1", -7}, IntegerRow{u"$", -7},
+                    IntegerRow{u"0x", -7}, IntegerRow{u"x", -7}, IntegerRow{u"$G", -7},
+                    IntegerRow{u"0x-1", -7}, IntegerRow{u"$-1", -7}, IntegerRow{u"1e3", -7},
+                    IntegerRow{u"1.0", -7}, IntegerRow{u"0b101", -7}, IntegerRow{u"00x1", -7},
                     IntegerRow{u"\uFF11\uFF12", -7}, // full-width digits
                     IntegerRow{u"\u0661", -7}),      // Arabic-Indic digit
     [](const testing::TestParamInfo<IntegerRow>& info) {

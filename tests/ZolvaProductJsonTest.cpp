@@ -78,8 +78,12 @@ INSTANTIATE_TEST_SUITE_P(
                     TextMemberRow{R"("tab\there\r\n")", u"tab\there\r\n"},
                     TextMemberRow{R"("nul\u0000inside")", WithNul(u"nul\0inside")},
                     TextMemberRow{"5", u"5"}, TextMemberRow{"-12", u"-12"},
-                    TextMemberRow{"1.5", u"1.5"}, TextMemberRow{"true", u"true"},
-                    TextMemberRow{"false", u"false"}, TextMemberRow{"null", u"null"},
+                    TextMemberRow{"1.5", u"1.5"},
+                    // 64-bit integers keep every digit.
+                    TextMemberRow{"12345678901234567890", u"12345678901234567890"},
+                    TextMemberRow{"-9223372036854775808", u"-9223372036854775808"},
+                    TextMemberRow{"true", u"true"}, TextMemberRow{"false", u"false"},
+                    TextMemberRow{"null", u"null"},
                     TextMemberRow{R"({ "b" : [ 1, "x" ] })", u"{\"b\":[1,\"x\"]}"},
                     TextMemberRow{R"([ ])", u"[]"}, TextMemberRow{R"({})", u"{}"},
                     TextMemberRow{R"(["\u00dc/"])", u"[\"\u00DC/\"]"}));
@@ -144,27 +148,27 @@ TEST_P(VersionTest, ReadsTheVersionByItsRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, VersionTest,
-    testing::Values(VersionRow{"7", 7}, VersionRow{"", 0}, VersionRow{"-3", -3}, VersionRow{"0", 0},
-                    VersionRow{"null", 0}, VersionRow{"{}", 0}, VersionRow{"[7]", 0},
-                    VersionRow{R"({"version": 7})", 0}, VersionRow{"true", 1},
-                    VersionRow{"false", 0},
-                    // strings: an integer is read, anything else is 0
-                    VersionRow{R"("12")", 12}, VersionRow{R"("-12")", -12},
-                    VersionRow{R"("+4")", 4}, VersionRow{R"("")", 0}, VersionRow{R"("-")", 0},
-                    VersionRow{R"(" 7")", 0}, VersionRow{R"("7 ")", 0}, VersionRow{R"("1.5")", 0},
-                    VersionRow{R"("0x10")", 0}, VersionRow{R"("1e3")", 0},
-                    VersionRow{R"("seven")", 0}, VersionRow{R"("4294967298")", 2},
-                    // fractions round to the nearest integer, halves to the even one
-                    VersionRow{"2.5", 2}, VersionRow{"3.5", 4}, VersionRow{"-2.5", -2},
-                    VersionRow{"-3.5", -4}, VersionRow{"0.5", 0}, VersionRow{"1.5", 2},
-                    VersionRow{"2.4999", 2}, VersionRow{"2.5001", 3}, VersionRow{"-0.4", 0},
-                    VersionRow{"7.0", 7}, VersionRow{"1e2", 100},
-                    // outside the 32-bit range: the low 32 bits
-                    VersionRow{"2147483647", 2147483647}, VersionRow{"2147483648", -2147483647 - 1},
-                    VersionRow{"4294967297", 1}, VersionRow{"-2147483649", 2147483647},
-                    VersionRow{"-4294967296", 0}, VersionRow{"18446744073709551615", -1},
-                    VersionRow{"9223372036854775807", -1}, VersionRow{"1e20", 1661992960},
-                    VersionRow{"4294967296.5", 0}, VersionRow{"-1e300", 0}));
+    testing::Values(
+        VersionRow{"7", 7}, VersionRow{"", 0}, VersionRow{"-3", -3}, VersionRow{"0", 0},
+        VersionRow{"null", 0}, VersionRow{"{}", 0}, VersionRow{"[7]", 0},
+        VersionRow{R"({"version": 7})", 0}, VersionRow{"true", 1}, VersionRow{"false", 0},
+        // strings: an integer is read, anything else is 0
+        VersionRow{R"("12")", 12}, VersionRow{R"("-12")", -12}, VersionRow{R"("+4")", 4},
+        VersionRow{R"("")", 0}, VersionRow{R"("-")", 0}, VersionRow{R"(" 7")", 0},
+        VersionRow{R"("7 ")", 0}, VersionRow{R"("1.5")", 0}, VersionRow{R"("0x10")", 0},
+        VersionRow{R"("1e3")", 0}, VersionRow{R"("seven")", 0}, VersionRow{R"("4294967298")", 2},
+        // fractions round to the nearest integer, halves to the even one
+        VersionRow{"2.5", 2}, VersionRow{"3.5", 4}, VersionRow{"-2.5", -2}, VersionRow{"-3.5", -4},
+        VersionRow{"0.5", 0}, VersionRow{"1.5", 2}, VersionRow{"2.4999", 2},
+        VersionRow{"2.5001", 3}, VersionRow{"-0.4", 0}, VersionRow{"7.0", 7},
+        VersionRow{"1e2", 100},
+        // outside the 32-bit range: the low 32 bits
+        VersionRow{"2147483647", 2147483647}, VersionRow{"2147483648", -2147483647 - 1},
+        VersionRow{"4294967297", 1}, VersionRow{"-2147483649", 2147483647},
+        VersionRow{"-4294967296", 0}, VersionRow{"18446744073709551615", -1},
+        VersionRow{"9223372036854775807", -1}, VersionRow{"12345678901234567890", -350287150},
+        VersionRow{"-9223372036854775807", 1}, VersionRow{"1e20", 1661992960},
+        VersionRow{"4294967296.5", 0}, VersionRow{"-1e300", 0}));
 
 struct RuleListRow {
     std::string detection, removal; // the JSON values of the two members
