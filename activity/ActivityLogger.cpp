@@ -8,7 +8,7 @@ namespace keystrip {
 namespace {
 
 constexpr const char16_t* kHeaderLines[] = {
-    u"Zolva Keystrip", u"Copyright (c) 2026 Zolva Software.", u"All rights reserved.", u""};
+    u"Zolva Keystrip", u"Copyright (c) 2026 Zolva Software AG.", u"All rights reserved.", u""};
 
 // Ten characters each: the bracketed word, then blanks.
 constexpr const char16_t* kSeverityTags[] = {u"[INFO]    ", u"[WARNING] ", u"[ERROR]   ",

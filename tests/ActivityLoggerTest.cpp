@@ -12,7 +12,7 @@ using namespace keystrip;
 namespace {
 
 const std::u16string kHeader =
-    u"Zolva Keystrip\r\nCopyright (c) 2026 Zolva Software.\r\nAll rights reserved.\r\n";
+    u"Zolva Keystrip\r\nCopyright (c) 2026 Zolva Software AG.\r\nAll rights reserved.\r\n";
 
 // --- The log ------------------------------------------------------------------
 
