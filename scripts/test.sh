@@ -13,7 +13,7 @@ fi
 
 jobs=$(nproc)
 status=0
-for preset in native win64 win32-release; do
+for preset in native win64 win32-release fuzz; do
     echo "=== configure and build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
@@ -22,8 +22,13 @@ done
 echo "=== lint"
 scripts/lint.sh || status=1
 
-for preset in native win64; do
+for preset in native win64 fuzz; do
     echo "=== test: $preset"
     ctest --preset "$preset" -j "$jobs" || status=1
 done
+
+# Every fuzz target for a short, bounded time (4 x 45 s); scripts/fuzz-long.sh
+# runs them for hours.
+echo "=== fuzz"
+scripts/fuzz.sh -t "${FUZZ_SECONDS:-45}" || status=1
 exit $status
