@@ -25,7 +25,7 @@ using Names = std::vector<std::u16string>;
 // A definition document with one detection and one removal rule, both on
 // HKLM\SOFTWARE\Zolva\<key>.
 std::string Definition(const std::string& name, const std::string& key = "Test") {
-    const std::string path = "SOFTWARE\\\\Zolva\\\\" + key;
+    const std::string path = R"(SOFTWARE\\Zolva\\)" + key;
     return R"({"creator":"test","detection":[{"action":"KeyExist","key":")" + path +
            R"(","value":"","root":"HKEY_LOCAL_MACHINE","name":""}],"version":1,)"
            R"("removal":[{"action":"CompleteKey","key":")" +
