@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the window's artwork as 24-bit BMP files, with the standard library only.
+"""Draws the window's artwork as BMP files (8-bit with a palette), with the standard library only.
 
     resources/artwork/make-artwork.py [output folder]
 
@@ -324,19 +324,38 @@ def symbols(scale):
 
 
 def write_bmp(path, rows):
+    """An 8-bit BMP with a palette of the colours used (the artwork has a few
+    dozen), which is a third of the 24-bit size and loses nothing; 24-bit
+    only for an image of more than 256 colours."""
     height, width = len(rows), len(rows[0])
-    stride = (width * 3 + 3) & ~3
+    colours = sorted({c for row in rows for c in row})
+    if len(colours) > 256:
+        stride = (width * 3 + 3) & ~3
+        palette = b""
+        bits = 24
+    else:
+        stride = (width + 3) & ~3
+        index = {c: i for i, c in enumerate(colours)}
+        palette = b"".join(bytes((b, g, r, 0)) for r, g, b in colours)
+        bits = 8
     pixels = bytearray()
     for row in reversed(rows):  # bottom-up
         line = bytearray()
-        for r, g, b in row:
-            line += bytes((b, g, r))
+        for colour in row:
+            if bits == 8:
+                line.append(index[colour])
+            else:
+                r, g, b = colour
+                line += bytes((b, g, r))
         line += bytes(stride - len(line))
         pixels += line
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 3780, 3780, 0, 0)
+    offset = 54 + len(palette)
+    used = len(colours) if bits == 8 else 0
+    header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 3780, 3780,
+                       used, 0)
     with open(path, "wb") as f:
-        f.write(header + info + pixels)
+        f.write(header + info + palette + pixels)
 
 
 def main():
