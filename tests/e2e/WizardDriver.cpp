@@ -1,0 +1,283 @@
+// Drives and reads the running wizard from another process, as a test robot:
+//
+//   WizardDriver wait [seconds]        until the wizard's window shows (exit 1 on timeout)
+//   WizardDriver watch seconds         polls until the window is gone or the time is up;
+//                                      prints "shown" when it was ever visible, else
+//                                      "never shown" (and whether a hidden one was seen)
+//   WizardDriver state                 one line per fact: page, client size, default
+//                                      button, and each control's visibility, enabled
+//                                      state, check state and caption; list rows and ticks
+//   WizardDriver text Name             the control's whole text, UTF-8
+//   WizardDriver click Name            BM_CLICK on the control
+//   WizardDriver gone [seconds]        until the window no longer exists
+//   WizardDriver unplant FILE          deletes, in the 32-bit view, what FILE lists, one
+//                                      per line (UTF-8): "K root key" deletes a key with
+//                                      its subtree, "V root key name" a value (tab-separated)
+//
+// Controls are found by the identifiers the window design gives them.
+#include "app/CheckListBox.h"
+#include "app/MainFormDesign.h"
+#include "app/MainFormUnit.h"
+#include "common/Utf.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace keystrip;
+
+namespace {
+
+HWND MainWindow() {
+    return FindWindowW(TMainForm::kClassName, L"Zolva Keystrip");
+}
+
+struct Search {
+    int Id;
+    HWND Found;
+};
+
+BOOL CALLBACK FindById(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    if (GetDlgCtrlID(window) == search->Id) {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ById(HWND main, int id) {
+    Search search{id, nullptr};
+    EnumChildWindows(main, FindById, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+HWND Control(HWND main, const std::string& name) {
+    const int index = design::IndexOf(Utf8ToUtf16(name));
+    return index < 0 ? nullptr : ById(main, design::ControlId(index));
+}
+
+std::string Text(HWND window) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 5000, &got);
+    text.resize(static_cast<size_t>(got));
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+std::string OneLine(std::string text) {
+    for (auto& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+bool StyleVisible(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+int Wait(double seconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    while (GetTickCount() < end) {
+        HWND main = MainWindow();
+        if (main && IsWindowVisible(main))
+            return 0;
+        Sleep(50);
+    }
+    std::fprintf(stderr, "the wizard did not show\n");
+    return 1;
+}
+
+int Gone(double seconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    while (GetTickCount() < end) {
+        if (!MainWindow())
+            return 0;
+        Sleep(50);
+    }
+    std::fprintf(stderr, "the wizard is still there\n");
+    return 1;
+}
+
+int Watch(double seconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    bool existed = false, shown = false;
+    std::printf("watching\n");
+    std::fflush(stdout);
+    while (GetTickCount() < end) {
+        HWND main = MainWindow();
+        if (main) {
+            existed = true;
+            shown = shown || IsWindowVisible(main);
+        } else if (existed) {
+            break;
+        }
+        Sleep(5);
+    }
+    std::printf("%s\n", shown     ? "shown"
+                        : existed ? "never shown (hidden window seen)"
+                                  : "never shown");
+    return 0;
+}
+
+int State(HWND main) {
+    int page = -1;
+    for (int p = 0; p < piCount; ++p) {
+        HWND w = ById(main, kFirstPageId + p);
+        if (w && StyleVisible(w))
+            page = p;
+    }
+    std::printf("page=%d\n", page);
+    RECT client{};
+    GetClientRect(main, &client);
+    std::printf("client=%ldx%ld\n", client.right, client.bottom);
+    const LRESULT def = SendMessageW(main, DM_GETDEFID, 0, 0);
+    const int defIndex = HIWORD(def) == DC_HASDEFID ? design::IndexFromId(LOWORD(def)) : -1;
+    std::printf("default=%s\n",
+                defIndex < 0 ? "" : Utf16ToUtf8(design::Control(defIndex).Name).c_str());
+    for (int i = 0; i < design::ControlCount(); ++i) {
+        const auto& d = design::Control(i);
+        HWND w = ById(main, design::ControlId(i));
+        if (!w)
+            continue;
+        const std::string name = Utf16ToUtf8(d.Name);
+        std::printf("%s.visible=%d\n", name.c_str(), StyleVisible(w) ? 1 : 0);
+        std::printf("%s.enabled=%d\n", name.c_str(), IsWindowEnabled(w) ? 1 : 0);
+        if (d.Kind == TControlKind::CheckBox)
+            std::printf("%s.check=%d\n", name.c_str(),
+                        static_cast<int>(SendMessageW(w, BM_GETCHECK, 0, 0)));
+        if (d.Kind == TControlKind::Label || d.Kind == TControlKind::PushButton ||
+            d.Kind == TControlKind::CheckBox)
+            std::printf("%s.caption=%s\n", name.c_str(), OneLine(Text(w)).c_str());
+        if (d.Kind == TControlKind::ProgressBar)
+            std::printf("%s.position=%d/%d\n", name.c_str(),
+                        static_cast<int>(SendMessageW(w, PBM_GETPOS, 0, 0)),
+                        static_cast<int>(SendMessageW(w, PBM_GETRANGE, FALSE, 0)));
+        if (d.Kind == TControlKind::CheckListBox) {
+            const int rows = static_cast<int>(SendMessageW(w, LB_GETCOUNT, 0, 0));
+            for (int r = 0; r < rows; ++r) {
+                std::wstring row(static_cast<size_t>(SendMessageW(w, LB_GETTEXTLEN, r, 0)) + 1,
+                                 L'\0');
+                SendMessageW(w, LB_GETTEXT, r, reinterpret_cast<LPARAM>(row.data()));
+                row.resize(wcslen(row.c_str()));
+                std::printf(
+                    "%s.row%d=%d %s\n", name.c_str(), r,
+                    static_cast<int>(SendMessageW(w, TCheckListBox::kGetCheckMessage, r, 0)),
+                    Utf16ToUtf8(std::u16string(row.begin(), row.end())).c_str());
+            }
+        }
+    }
+    return 0;
+}
+
+HKEY RootKey(const std::string& name) {
+    if (name == "HKEY_LOCAL_MACHINE")
+        return HKEY_LOCAL_MACHINE;
+    if (name == "HKEY_CURRENT_USER")
+        return HKEY_CURRENT_USER;
+    if (name == "HKEY_CLASSES_ROOT")
+        return HKEY_CLASSES_ROOT;
+    if (name == "HKEY_USERS")
+        return HKEY_USERS;
+    return nullptr;
+}
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string wide = Utf8ToUtf16(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+// reg import cannot delete under Wine, and one reg delete per key is slow.
+int Unplant(const char* file) {
+    std::ifstream in(file);
+    std::string line;
+    int failures = 0;
+    while (std::getline(in, line)) {
+        std::vector<std::string> parts;
+        std::stringstream fields(line);
+        for (std::string part; std::getline(fields, part, '\t');)
+            parts.push_back(part);
+        if (parts.size() < 3)
+            continue;
+        HKEY root = RootKey(parts[1]);
+        const std::wstring key = Wide(parts[2]);
+        LSTATUS rc = ERROR_SUCCESS;
+        if (parts[0] == "K") {
+            HKEY open = nullptr;
+            rc = RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &open);
+            if (rc == ERROR_SUCCESS) {
+                RegDeleteTreeW(open, nullptr);
+                RegCloseKey(open);
+                rc = RegDeleteKeyExW(root, key.c_str(), KEY_WOW64_32KEY, 0);
+            }
+        } else if (parts[0] == "V" && parts.size() >= 4) {
+            HKEY open = nullptr;
+            rc = RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &open);
+            if (rc == ERROR_SUCCESS) {
+                rc = RegDeleteValueW(open, Wide(parts[3]).c_str());
+                RegCloseKey(open);
+            }
+        }
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+            std::fprintf(stderr, "%s: error %ld\n", line.c_str(), static_cast<long>(rc));
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: WizardDriver wait|watch|gone|state|text|click ...\n");
+        return 2;
+    }
+    const std::string command = argv[1];
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
+    if (command == "wait")
+        return Wait(seconds);
+    if (command == "watch")
+        return Watch(seconds);
+    if (command == "gone")
+        return Gone(seconds);
+    if (command == "unplant" && argc > 2)
+        return Unplant(argv[2]);
+    HWND main = MainWindow();
+    if (!main) {
+        std::fprintf(stderr, "no wizard window\n");
+        return 1;
+    }
+    if (command == "state")
+        return State(main);
+    if (argc < 3)
+        return 2;
+    HWND control = Control(main, argv[2]);
+    if (!control) {
+        std::fprintf(stderr, "no control %s\n", argv[2]);
+        return 1;
+    }
+    if (command == "text") {
+        const std::string text = Text(control);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+    if (command == "click") {
+        // Posted: the run a click starts is synchronous, and a click that
+        // closes the window must not leave the driver waiting on it.
+        PostMessageW(control, BM_CLICK, 0, 0);
+        return 0;
+    }
+    std::fprintf(stderr, "unknown command %s\n", command.c_str());
+    return 2;
+}

@@ -1,0 +1,589 @@
+#!/usr/bin/env python3
+"""End-to-end runs of ZolvaKeystrip.exe under Wine on an X display (Xvfb).
+
+    wizard_e2e.py SCENARIO --prefix P --bin DIR --exe EXE --resources DIR --screenshots DIR
+
+Scenarios:
+  flow            traces of two shipped products; Enter on the terms, the products page
+                  with them ticked, Enter (Remove), the result, show details, Enter (Ok);
+                  exactly what their removal rules name is gone from the registry
+  silent          -silent -product "<name in other letter case>": no window, traces gone
+  silent-unknown  -silent with an unknown product: the window shows after all
+  errors          the error pages 1000 (no terms) and 1003 (no definitions)
+  dpi             the window at 144 and 192 pixels per inch
+  sandbox         traces of three shipped products, then the wizard for a person to use
+                  (scripts/run.sh on a display)
+
+Keys go through xdotool as a user types them; WizardDriver reads the controls back.
+The registry is compared as a whole, from the prefix's registry files, before and after.
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+TITLE = "Zolva Keystrip"
+
+ROOTS = {
+    "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+    "HKEY_CLASSES_ROOT": "HKEY_CLASSES_ROOT",
+    "HKEY_CURRENT_USER": "HKEY_CURRENT_USER",
+    "HKEY_USERS": "HKEY_USERS",
+}
+# Which registry file holds a root's keys.
+HIVES = {"HKEY_LOCAL_MACHINE": "system", "HKEY_CLASSES_ROOT": "system",
+         "HKEY_CURRENT_USER": "user", "HKEY_USERS": "userdef"}
+
+UNRELATED = [
+    ("HKEY_LOCAL_MACHINE", r"SOFTWARE\Zolva\Unrelated Tool", "Keep", "yes"),
+    ("HKEY_CURRENT_USER", r"Software\Microsoft\Windows\CurrentVersion\Run", "UnrelatedStartup",
+     "tool.exe"),
+    ("HKEY_CLASSES_ROOT", r".zolvaunrelated", "", "Unrelated.Document"),
+]
+
+
+# What Wine itself rewrites at every start (device data of its drivers); nothing of
+# ours lives there.
+VOLATILE = [
+    "system\\currentcontrolset\\control\\class",
+    "system\\currentcontrolset\\enum",
+]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Wine:
+    def __init__(self, args):
+        self.args = args
+        self.env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+
+    def run(self, *command, timeout=60):
+        # Output goes through files: a Wine process started on the way (the
+        # server, a device host) may inherit a pipe and keep it open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([WINE, *command], env=self.env, stdout=out, stderr=err,
+                                    stdin=subprocess.DEVNULL, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        return result
+
+    def start(self, *command):
+        print("start", *command, flush=True)
+        return subprocess.Popen([WINE, *command], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def driver(self, *command, timeout=60):
+        print("driver", *command, flush=True)
+        result = self.run(os.path.join(self.args.bin, "WizardDriver.exe"), *command,
+                          timeout=timeout)
+        return result.returncode, result.stdout.decode("utf-8", "replace")
+
+    def state(self):
+        rc, out = self.driver("state")
+        check(rc == 0, "the driver found no wizard window")
+        facts = {}
+        for line in out.splitlines():
+            key, _, value = line.partition("=")
+            facts[key] = value
+        return facts
+
+    def wait_page(self, page, timeout=30):
+        end = time.time() + timeout
+        facts = {}
+        while time.time() < end:
+            rc, out = self.driver("state")
+            if rc == 0:
+                facts = dict(line.partition("=")[::2] for line in out.splitlines())
+                if facts.get("page") == str(page):
+                    return facts
+            time.sleep(0.2)
+        raise Failure("page %s did not show (last state: page %s)" % (page, facts.get("page")))
+
+    def flush(self):
+        """Ends the prefix's processes, which writes the registry files."""
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def reg_import(self, text, name):
+        path = os.path.join(self.args.work, name)
+        with open(path, "w", encoding="utf-16") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text)
+        result = self.run("reg", "import", "Z:" + path.replace("/", "\\"), "/reg:32")
+        check(result.returncode == 0, "reg import %s failed: %s" % (name, result.stderr))
+
+
+# --- the registry files ----------------------------------------------------------
+
+def read_hive(path):
+    """{key path (lower case): {value name (lower case): raw text}} of a Wine registry file."""
+    keys, current, pending = {}, None, ""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for raw in f:
+            line = raw.rstrip("\n")
+            if pending:
+                line, pending = pending + line.lstrip(), ""
+            if line.endswith("\\") and not line.startswith("["):
+                pending = line[:-1]
+                continue
+            if line.startswith("["):
+                name = line[1:line.rindex("]")]
+                current = keys.setdefault(name.replace("\\\\", "\\").lower(), {})
+            elif current is not None and line and not line.startswith("#") and "=" in line:
+                if line.startswith("@="):
+                    current[""] = line[2:]
+                else:
+                    match = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)', line)
+                    if match:
+                        current[match.group(1).replace("\\\\", "\\").lower()] = match.group(2)
+    # Wine leaves out keys that have subkeys but no values; they exist all the same.
+    for key in list(keys):
+        parts = key.split("\\")
+        for n in range(1, len(parts)):
+            keys.setdefault("\\".join(parts[:n]), {})
+    for hive_key in [k for k in keys if any(k == i or k.startswith(i + "\\") for i in VOLATILE)]:
+        del keys[hive_key]
+    return keys
+
+
+def snapshot(wine):
+    wine.flush()
+    return {hive: read_hive(os.path.join(wine.args.prefix, hive + ".reg"))
+            for hive in ("system", "user", "userdef")}
+
+
+def without(snap, keys, values):
+    """A copy of snap without the given (hive, key) subtrees and (hive, key, value) values."""
+    result = {}
+    for hive, tree in snap.items():
+        gone = [k for h, k in keys if h == hive]
+        result[hive] = {}
+        for key, vals in tree.items():
+            if any(key == g or key.startswith(g + "\\") for g in gone):
+                continue
+            result[hive][key] = {n: v for n, v in vals.items()
+                                 if (hive, key, n) not in values}
+    return result
+
+
+def differences(expected, actual):
+    lines = []
+    for hive in expected:
+        e, a = expected[hive], actual[hive]
+        for key in sorted(set(e) | set(a)):
+            if key not in a:
+                lines.append("%s: key [%s] was deleted unexpectedly" % (hive, key))
+            elif key not in e:
+                lines.append("%s: key [%s] should be gone or is new" % (hive, key))
+            elif e[key] != a[key]:
+                for name in sorted(set(e[key]) | set(a[key])):
+                    if e[key].get(name) != a[key].get(name):
+                        lines.append("%s: [%s] value %r: expected %s, found %s" %
+                                     (hive, key, name, e[key].get(name), a[key].get(name)))
+    return lines
+
+
+# --- products and their traces -----------------------------------------------------
+
+def load_products(resources):
+    products = []
+    for i in range(1, 100):
+        path = os.path.join(resources, "products", "ZolvaProduct%d.json" % i)
+        if not os.path.exists(path):
+            break
+        with open(path, encoding="utf-8") as f:
+            products.append(json.load(f))
+    return products
+
+
+def reg_path(root, key):
+    return ROOTS[root] + ("\\" + key if key else "")
+
+
+def reg_string(text):
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def reg_name(name):
+    return "@" if name == "" else reg_string(name)
+
+
+def traces(product):
+    """.reg text planting a product's traces: every key its removal rules name, with a value
+    and a subkey of its own, every value they name, and what its detection rules look for."""
+    out = []
+    for rule in product["removal"]:
+        path = reg_path(rule["root"], rule["key"])
+        if rule["action"] == "CompleteKey":
+            out.append("[%s]\r\n\"InstallDir\"=\"C:\\\\Zolva\"\r\n\r\n" % path)
+            out.append("[%s\\Settings]\r\n\"Level\"=dword:00000003\r\n\r\n" % path)
+        else:
+            out.append("[%s]\r\n%s=\"planted\"\r\n\r\n" % (path, reg_name(rule["name"])))
+    for rule in product["detection"]:
+        path = reg_path(rule["root"], rule["key"])
+        if rule["action"] == "KeyExist":
+            out.append("[%s]\r\n\r\n" % path)
+        else:
+            out.append("[%s]\r\n%s=%s\r\n\r\n" % (path, reg_name(rule["name"]),
+                                                 reg_string(rule.get("value") or "x")))
+    return "".join(out)
+
+
+def unrelated_traces():
+    return "".join("[%s]\r\n%s=%s\r\n\r\n" % (reg_path(r, k), reg_name(n), reg_string(v))
+                   for r, k, n, v in UNRELATED)
+
+
+def cleanup_list(products):
+    """Lines for WizardDriver unplant: every key and value any product's rules name."""
+    out = []
+    for product in products:
+        for rule in product["removal"] + product["detection"]:
+            if rule["action"] in ("CompleteKey", "KeyExist"):
+                out.append("K\t%s\t%s\n" % (rule["root"], rule["key"]))
+            else:
+                out.append("V\t%s\t%s\t%s\n" % (rule["root"], rule["key"], rule["name"]))
+    for root, key, name, _ in UNRELATED:
+        out.append("V\t%s\t%s\t%s\n" % (root, key, name))
+    return "".join(out)
+
+
+def physical(root, key):
+    """Where a logical key of the 32-bit view may lie in Wine's registry files: some keys
+    are redirected to Wow6432Node, others are shared between the views."""
+    key = key.lower()
+    if root == "HKEY_CLASSES_ROOT":
+        return ["software\\classes\\" + key, "software\\classes\\wow6432node\\" + key]
+    if root == "HKEY_USERS":
+        return [key.split("\\", 1)[1]]  # .DEFAULT is the top of userdef.reg
+    if root == "HKEY_LOCAL_MACHINE" and key.startswith("software\\classes\\"):
+        return physical("HKEY_CLASSES_ROOT", key[len("software\\classes\\"):])
+    if root == "HKEY_LOCAL_MACHINE" and key.startswith("software\\"):
+        return [key, "software\\wow6432node\\" + key[len("software\\"):]]
+    return [key]
+
+
+def removed_by(products, before, planted):
+    """The (hive, key) subtrees and (hive, key, value) values that the removal rules of the
+    products name, located among what planting added."""
+    keys, values = set(), set()
+    for product in products:
+        for rule in product["removal"]:
+            hive = HIVES[rule["root"]]
+            places = physical(rule["root"], rule["key"])
+            if rule["action"] == "CompleteKey":
+                found = [k for k in places if k in planted[hive] and k not in before[hive]]
+                check(len(found) == 1, "planted key of %s: %s" % (rule["key"], found))
+                keys.add((hive, found[0]))
+            else:
+                name = rule["name"].lower()
+                found = [k for k in places if name in planted[hive].get(k, {}) and
+                         name not in before[hive].get(k, {})]
+                check(len(found) == 1, "planted value %s of %s: %s" % (name, rule["key"], found))
+                values.add((hive, found[0], name))
+    return keys, values
+
+
+def plant(wine, products, planted):
+    """Cleans every product's traces, plants those of `planted` and the unrelated ones,
+    and returns the registry before and after planting."""
+    path = os.path.join(wine.args.work, "unplant.txt")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(cleanup_list(products))
+    rc, _ = wine.driver("unplant", "Z:" + path.replace("/", "\\"))
+    check(rc == 0, "cleaning the traces failed")
+    before = snapshot(wine)
+    wine.reg_import("".join(traces(p) for p in planted) + unrelated_traces(), "plant.reg")
+    after = snapshot(wine)
+    return before, after
+
+
+def expect_registry(wine, expected, what):
+    diff = differences(expected, snapshot(wine))
+    check(not diff, "%s:\n  %s" % (what, "\n  ".join(diff[:40])))
+
+
+# --- the display -----------------------------------------------------------------
+
+def window_id():
+    out = subprocess.run(["xdotool", "search", "--name", "^%s$" % TITLE], capture_output=True,
+                         text=True).stdout.split()
+    return out[0] if out else None
+
+
+def keys(*names):
+    wid = window_id()
+    check(wid is not None, "no X window titled %s" % TITLE)
+    subprocess.run(["xdotool", "windowfocus", "--sync", wid], capture_output=True, timeout=10)
+    for name in names:
+        subprocess.run(["xdotool", "key", "--delay", "80", name], check=True, timeout=10)
+        time.sleep(0.3)
+
+
+def screenshot(args, name):
+    time.sleep(0.5)  # let the last paint land
+    wid = window_id()
+    check(wid is not None, "no X window to photograph")
+    os.makedirs(args.screenshots, exist_ok=True)
+    path = os.path.join(args.screenshots, name + ".png")
+    subprocess.run(["import", "-window", wid, path], check=True, timeout=30)
+    print("screenshot", path)
+
+
+def client_pixels(path):
+    """The pixels of a window photograph as {(x, y): "RRGGBB"} in client coordinates, the
+    client origin found from the design: the banner's top grey shadow row (client row 51)
+    and the panel's left border (client column 4)."""
+    dump = subprocess.run(["convert", path, "-depth", "8", "txt:-"], capture_output=True,
+                          text=True, check=True).stdout
+    pixels = {}
+    for line in dump.splitlines():
+        match = re.match(r"(\d+),(\d+): \S+\s+#([0-9A-Fa-f]{6})", line)
+        if match:
+            pixels[(int(match.group(1)), int(match.group(2)))] = match.group(3).upper()
+    width = max(x for x, _ in pixels) + 1
+    height = max(y for _, y in pixels) + 1
+    column = width // 2
+    shadow = [y for y in range(height) if pixels[(column, y)] == "C9C9C9"]
+    check(shadow, "no banner shadow in %s" % path)
+    top = shadow[0] - 51
+    border = [x for x in range(width) if pixels[(x, top + 100)] == "C8C8C8"]
+    check(border, "no panel border in %s" % path)
+    left = border[0] - 4
+    return {(x - left, y - top): c for (x, y), c in pixels.items()}
+
+
+# Client pixels every page shows at 96 pixels per inch: the window ground, the
+# panel's border and fill, the banner's shadow line.
+FRAME_PIXELS = [((3, 61), "F0F0F0"), ((4, 61), "C8C8C8"), ((5, 62), "F8F8F8"),
+                ((489, 368), "C8C8C8"), ((490, 369), "F0F0F0"), ((250, 51), "C9C9C9"),
+                ((250, 56), "F7F7F7"), ((250, 58), "F0F0F0"), ((480, 5), "FFFFFF")]
+# Page controls sit 8, 65 into the client area.
+PAGE = (8, 65)
+
+
+def expect_pixels(args, name, page_pixels):
+    pixels = client_pixels(os.path.join(args.screenshots, name + ".png"))
+    wrong = []
+    for (x, y), colour in FRAME_PIXELS + [((PAGE[0] + x, PAGE[1] + y), c)
+                                          for (x, y), c in page_pixels]:
+        if pixels.get((x, y)) != colour:
+            wrong.append("(%d,%d) %s, expected %s" % (x, y, pixels.get((x, y)), colour))
+    check(not wrong, "%s: %s" % (name, "; ".join(wrong)))
+
+
+def finish(process, timeout=30):
+    try:
+        rc = process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise Failure("the wizard did not end")
+    check(rc == 0, "exit code %d" % rc)
+
+
+# --- scenarios -------------------------------------------------------------------
+
+def scenario_flow(wine, args, products):
+    chosen = [products[0], products[2]]
+    before, planted = plant(wine, products, chosen)
+    keys_gone, values_gone = removed_by(chosen, before, planted)
+
+    process = wine.start(args.exe)
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    facts = wine.wait_page(0)
+    check(facts["default"] == "EulaAcceptButton", "terms page default: %s" % facts["default"])
+    check(facts["EulaAcceptButton.caption"] == "&Accept", "Accept caption")
+    screenshot(args, "1-terms")
+    # EulaFrame's border and white gap around the text view.
+    expect_pixels(args, "1-terms", [((2, 2), "C8C8C8"), ((3, 3), "FFFFFF"),
+                                    ((475, 231), "C8C8C8")])
+
+    keys("Return")
+    facts = wine.wait_page(1)
+    rows = [facts["ProductsListBox.row%d" % i] for i in range(len(products))]
+    expected_rows = ["%d %s" % (1 if p in chosen else 0, p["name"]) for p in products]
+    check(rows == expected_rows, "rows %s, expected %s" % (rows, expected_rows))
+    check(facts["ProductsSelectAllBox.check"] == "2", "select-all is not indeterminate")
+    check(facts["ProductsRemoveButton.enabled"] == "1", "Remove is disabled")
+    check(facts["default"] == "ProductsRemoveButton", "products default: %s" % facts["default"])
+    total = len(products) + 1
+    check(facts["ProgressBar.position"] == "%d/%d" % (total, total), "detection progress")
+    screenshot(args, "2-products")
+    # ProductsFrame, and the warning symbol's tile at (16, 220).
+    expect_pixels(args, "2-products", [((2, 30), "C8C8C8"), ((3, 31), "FFFFFF"),
+                                       ((475, 179), "C8C8C8"), ((18, 232), "D84F4F")])
+
+    keys("Return")
+    facts = wine.wait_page(2)
+    check(facts["SuccessLabel1.caption"].startswith("All selected Zolva registry keys"),
+          "result: %s" % facts["SuccessLabel1.caption"])
+    check(facts["SuccessMemo.visible"] == "0" and facts["SuccessShowDetailsBox.visible"] == "1",
+          "report shown too early")
+    check(facts["default"] == "SuccessCloseButton", "result default: %s" % facts["default"])
+    screenshot(args, "3-result")
+    expect_pixels(args, "3-result", [((18, 28), "91BF6F")])  # the success symbol
+
+    keys("Tab", "space")  # from Ok to the show-details box, and tick it
+    facts = wine.state()
+    check(facts["SuccessMemo.visible"] == "1" and facts["SuccessBackground.visible"] == "1",
+          "the report did not show")
+    check(facts["SuccessShowDetailsBox.visible"] == "0", "the show-details box stayed")
+    rc, report = wine.driver("text", "SuccessMemo")
+    for product in chosen:
+        check('Removing product "%s"' % product["name"] in report, "report misses a product")
+        for rule in product["removal"]:
+            if rule["action"] == "CompleteKey":
+                check(re.search(re.escape(rule["key"]) + r'" deleted', report),
+                      "report misses %s" % rule["key"])
+    check("Detecting" not in report, "detection entries in the report")
+    screenshot(args, "4-report")
+    expect_pixels(args, "4-report", [((2, 75), "C8C8C8"), ((3, 76), "FFFFFF"),
+                                     ((18, 28), "91BF6F")])  # SuccessBackground shown
+
+    keys("Return")
+    finish(process)
+    expect_registry(wine, without(planted, keys_gone, values_gone), "after the removal")
+
+    # The progress page, held by the gallery program as a run holds it.
+    gallery = wine.start(os.path.join(args.bin, "WizardGallery.exe"), "4")
+    check(wine.driver("wait", "30")[0] == 0, "the gallery did not show")
+    time.sleep(1.5)
+    screenshot(args, "5-progress")
+    finish(gallery)
+
+
+def scenario_silent(wine, args, products):
+    chosen = products[1]
+    before, planted = plant(wine, products, [chosen])
+    keys_gone, values_gone = removed_by([chosen], before, planted)
+    name = chosen["name"].swapcase()
+    # The watcher polls from before the start until the window is gone again.
+    log = os.path.join(args.work, "watch.txt")
+    with open(log, "w") as out:
+        watcher = subprocess.Popen([WINE, os.path.join(args.bin, "WizardDriver.exe"), "watch",
+                                    "30"], env=wine.env, stdout=out, stderr=subprocess.DEVNULL)
+    end = time.time() + 30
+    while "watching" not in open(log).read() and time.time() < end:
+        time.sleep(0.1)
+    process = wine.start(args.exe, "-silent", "-product", name)
+    finish(process)
+    watcher.wait(timeout=40)
+    seen = open(log).read().replace("watching", "").strip()
+    print("watch:", seen)
+    check(seen == "never shown (hidden window seen)", "watching the silent run: %s" % seen)
+    expect_registry(wine, without(planted, keys_gone, values_gone), "after the silent removal")
+
+
+def scenario_silent_unknown(wine, args, products):
+    _, planted = plant(wine, products, [products[3]])
+    process = wine.start(args.exe, "-SILENT", "-product", "Zolva Nothing At All")
+    check(wine.driver("wait", "30")[0] == 0, "the window did not show")
+    facts = wine.wait_page(0)
+    check(facts["default"] == "EulaAcceptButton", "terms page default")
+    wine.driver("click", "EulaExitButton")
+    finish(process)
+    expect_registry(wine, planted, "after a run that removed nothing")
+
+
+def scenario_errors(wine, args, products):
+    process = wine.start(os.path.join(args.bin, "ZolvaKeystripNoEula.exe"))
+    check(wine.driver("wait", "30")[0] == 0, "the window did not show")
+    facts = wine.wait_page(4)
+    check(facts["ErrorLabel.caption"] == "An unknown error occurred. Error code: 1000.",
+          "error label: %s" % facts["ErrorLabel.caption"])
+    check(facts["default"] == "", "the error page has a default button")
+    screenshot(args, "6-error")
+    expect_pixels(args, "6-error", [((18, 28), "D84F4F")])  # the error symbol
+    keys("Return")  # the focused Close button
+    finish(process)
+
+    process = wine.start(os.path.join(args.bin, "ZolvaKeystripNoProducts.exe"))
+    check(wine.driver("wait", "30")[0] == 0, "the window did not show")
+    wine.wait_page(0)
+    keys("alt+a")
+    facts = wine.wait_page(4)
+    check(facts["ErrorLabel.caption"] == "An unknown error occurred. Error code: 1003.",
+          "error label: %s" % facts["ErrorLabel.caption"])
+    wine.driver("click", "ErrorCloseButton")
+    finish(process)
+
+
+def scenario_dpi(wine, args, products):
+    plant(wine, products, [products[4]])
+    try:
+        for dpi, client in ((144, "741x561"), (192, "988x748")):
+            result = wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                              "/t", "REG_DWORD", "/d", str(dpi), "/f")
+            check(result.returncode == 0, "LogPixels not set")
+            wine.flush()
+            process = wine.start(args.exe)
+            check(wine.driver("wait", "30")[0] == 0, "the window did not show")
+            facts = wine.wait_page(0)
+            check(facts["client"] == client, "client %s at %d, expected %s" %
+                  (facts["client"], dpi, client))
+            screenshot(args, "terms-%d" % dpi)
+            keys("Return")
+            wine.wait_page(1)
+            screenshot(args, "products-%d" % dpi)
+            keys("alt+c")
+            finish(process)
+    finally:
+        wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                 "REG_DWORD", "/d", "96", "/f")
+        wine.flush()
+
+
+def scenario_sandbox(wine, args, products):
+    chosen = [products[0], products[2], products[4]]
+    plant(wine, products, chosen)
+    print("Planted the traces of: %s" % ", ".join(p["name"] for p in chosen))
+    rc = wine.start(args.exe).wait()
+    print("The wizard ended with exit code %d." % rc)
+
+
+SCENARIOS = {"flow": scenario_flow, "sandbox": scenario_sandbox, "silent": scenario_silent,
+             "silent-unknown": scenario_silent_unknown, "errors": scenario_errors,
+             "dpi": scenario_dpi}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--resources", required=True)
+    parser.add_argument("--screenshots", required=True)
+    args = parser.parse_args()
+    args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
+    os.makedirs(args.work, exist_ok=True)
+    wine = Wine(args)
+    products = load_products(args.resources)
+    try:
+        SCENARIOS[args.scenario](wine, args, products)
+    except Failure as failure:
+        print("FAILED:", failure)
+        return 1
+    print("passed:", args.scenario)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
