@@ -14,11 +14,14 @@ HBITMAP LoadRendering(HINSTANCE module, const wchar_t* prefix, int dpi) {
         LoadImageW(module, name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
 }
 
-// The bitmap itself when it has the size, else a smoothly scaled copy.
+// The bitmap itself when it is a 24-bit picture of the size, else a 24-bit
+// copy (the stored renderings use a palette), smoothly scaled when the size
+// differs.
 HBITMAP Fit(HBITMAP source, int width, int height) {
     BITMAP bm{};
     GetObjectW(source, sizeof(bm), &bm);
-    if (bm.bmWidth == width && bm.bmHeight == height)
+    const bool sameSize = bm.bmWidth == width && bm.bmHeight == height;
+    if (sameSize && bm.bmBitsPixel == 24)
         return source;
     HBITMAP target = CreateBitmap24(width, height);
     HDC screen = GetDC(nullptr);
@@ -26,9 +29,13 @@ HBITMAP Fit(HBITMAP source, int width, int height) {
     HDC to = CreateCompatibleDC(screen);
     HGDIOBJ oldFrom = SelectObject(from, source);
     HGDIOBJ oldTo = SelectObject(to, target);
-    SetStretchBltMode(to, HALFTONE);
-    SetBrushOrgEx(to, 0, 0, nullptr);
-    StretchBlt(to, 0, 0, width, height, from, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+    if (sameSize) {
+        BitBlt(to, 0, 0, width, height, from, 0, 0, SRCCOPY);
+    } else {
+        SetStretchBltMode(to, HALFTONE);
+        SetBrushOrgEx(to, 0, 0, nullptr);
+        StretchBlt(to, 0, 0, width, height, from, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+    }
     SelectObject(from, oldFrom);
     SelectObject(to, oldTo);
     DeleteDC(from);

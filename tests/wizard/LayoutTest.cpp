@@ -123,6 +123,9 @@ TEST_P(GeometryTest, PicturesAreRenderedForTheResolution) {
     const auto banner = Pixels(controls::ImageBitmap(C(ciLogoImage)), w, h);
     ASSERT_EQ(w, MulDiv(494, dpi, 96));
     ASSERT_EQ(h, MulDiv(57, dpi, 96));
+    BITMAP bm{};
+    GetObjectW(controls::ImageBitmap(C(ciLogoImage)), sizeof(bm), &bm);
+    EXPECT_EQ(bm.bmBitsPixel, 24);
     // The shadow line keeps its exact greys, top and bottom row.
     const int rows = 6 * dpi / 96;
     EXPECT_EQ(PixelAt(banner, w, w / 2, h - rows), 0xC9C9C9u);
@@ -138,6 +141,25 @@ TEST_P(GeometryTest, PicturesAreRenderedForTheResolution) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, GeometryTest, testing::Values(96, 144, 192));
+
+TEST_F(WizardTest, AResolutionWithoutItsOwnRenderingGetsPicturesOfItsSize) {
+    Create();
+    RECT suggested{10, 10, 800, 600};
+    SendMessageW(Form->Handle(), WM_DPICHANGED, MAKEWPARAM(120, 120),
+                 reinterpret_cast<LPARAM>(&suggested));
+    int w = 0, h = 0;
+    const auto banner = Pixels(controls::ImageBitmap(C(ciLogoImage)), w, h);
+    EXPECT_EQ(w, 618);
+    EXPECT_EQ(h, 71);
+    EXPECT_EQ(PixelAt(banner, w, w - 5, 5), 0xFFFFFFu);
+    int size = 0;
+    ListEntry(Form->SymbolsImageList(), skSuccess, size);
+    EXPECT_EQ(size, 30);
+    RECT client;
+    GetClientRect(Form->Handle(), &client);
+    EXPECT_EQ(client.right, 618);
+    EXPECT_EQ(client.bottom, 468);
+}
 
 TEST_F(WizardTest, TheWindowHasAFixedFrameWithMinimizeAndClose) {
     Create();
