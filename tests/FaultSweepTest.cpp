@@ -97,7 +97,17 @@ protected:
     // key with a small subtree of its own, and one unrelated key; or only the
     // key of the last detection rule, so that every detection rule runs.
     void Install(Traces setup) {
+        // Built once per setup, then copied for every run.
+        auto& pristine = FPristine[static_cast<int>(setup)];
+        if (!pristine) {
+            FRegistry = std::make_unique<MemoryRegistry>();
+            Build(setup);
+            pristine = std::move(FRegistry);
+        }
         FRegistry = std::make_unique<MemoryRegistry>();
+        FRegistry->CopyContentFrom(*pristine);
+    }
+    void Build(Traces setup) {
         FRegistry->SetString(kHkeyLocalMachine, kKeepKey, u"v", u"x");
         if (setup == Traces::Absent)
             return;
@@ -213,6 +223,7 @@ protected:
     }
 
     TZolvaProduct* FProduct = nullptr;
+    std::unique_ptr<MemoryRegistry> FPristine[3];
     std::unique_ptr<MemoryRegistry> FRegistry;
     TActivityLogger FLog;
     int FHitRule = -1;

@@ -121,6 +121,22 @@ MemoryRegistry::MemoryRegistry() {
 
 MemoryRegistry::~MemoryRegistry() = default;
 
+MemoryRegistry::NodePtr MemoryRegistry::CopyTree(const NodePtr& node, const NodePtr& parent) {
+    auto copy = std::make_shared<Node>(*node);
+    copy->parent = parent;
+    for (auto& child : copy->children)
+        child.second = CopyTree(child.second, copy);
+    return copy;
+}
+
+void MemoryRegistry::CopyContentFrom(const MemoryRegistry& other) {
+    if (!handles_.empty())
+        throw std::logic_error("MemoryRegistry: content replaced while keys are open");
+    roots_.clear();
+    for (const auto& [root, node] : other.roots_)
+        roots_[root] = CopyTree(node, nullptr);
+}
+
 // --- Content -------------------------------------------------------------
 
 MemoryRegistry::NodePtr MemoryRegistry::Root(RegKey root) const {

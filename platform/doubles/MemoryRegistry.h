@@ -48,6 +48,10 @@ public:
     void CreateLink(RegKey root, const std::u16string& path, RegKey targetRoot,
                     const std::u16string& targetPath);
     void RemoveRoot(RegKey root);
+    // Replaces the content (keys, values, links and the refusals set on
+    // them) by a copy of the other registry's. Handles, the call count,
+    // failing calls and the hook are not copied; open handles must be none.
+    void CopyContentFrom(const MemoryRegistry& other);
 
     bool KeyPresent(RegKey root, const std::u16string& path) const;
     // True when the key at path is itself a link (the last part not followed).
@@ -103,6 +107,7 @@ private:
     long Follow(NodePtr& node, int depth) const;
     long Remove(const NodePtr& node);
     NodePtr Root(RegKey root) const;
+    static NodePtr CopyTree(const NodePtr& node, const NodePtr& parent);
     NodePtr Existing(RegKey root, const std::u16string& path, bool followLast = true) const;
     NodePtr Create(RegKey root, const std::u16string& path);
     Value& ExistingValue(RegKey root, const std::u16string& path, const std::u16string& name);
