@@ -320,6 +320,17 @@ long MemoryRegistry::BeginCall() {
     return it == failures_.end() ? kErrorSuccess : it->second;
 }
 
+long MemoryRegistry::BeginKeyCall(RegKey key, uint32_t neededAccess, NodePtr& node) {
+    if (long error = BeginCall())
+        return error;
+    uint32_t access = 0;
+    if (long error = Lookup(key, node, access))
+        return error;
+    if (neededAccess != 0 && (access & neededAccess) == 0)
+        return kErrorAccessDenied;
+    return kErrorSuccess;
+}
+
 long MemoryRegistry::Lookup(RegKey key, NodePtr& node, uint32_t& access) const {
     if (IsPredefinedKey(key)) {
         auto it = roots_.find(key);
@@ -375,11 +386,8 @@ long MemoryRegistry::Walk(const NodePtr& start, const std::u16string& path, bool
 
 long MemoryRegistry::OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options,
                              uint32_t access, RegKey& result) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t parentAccess = 0;
-    if (long error = Lookup(parent, node, parentAccess))
+    if (long error = BeginKeyCall(parent, 0, node))
         return error;
     if (subKey.empty() && IsPredefinedKey(parent)) {
         result = parent;
@@ -399,14 +407,9 @@ long MemoryRegistry::OpenKey(RegKey parent, const std::u16string& subKey, uint32
 
 long MemoryRegistry::QueryValue(RegKey key, const std::u16string& name, uint32_t* type,
                                 uint8_t* data, uint32_t* size) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(key, node, access))
+    if (long error = BeginKeyCall(key, kKeyQueryValue, node))
         return error;
-    if ((access & kKeyQueryValue) == 0)
-        return kErrorAccessDenied;
     Value* value = node->FindValue(name);
     if (value == nullptr)
         return kErrorFileNotFound;
@@ -430,27 +433,17 @@ long MemoryRegistry::QueryValue(RegKey key, const std::u16string& name, uint32_t
 }
 
 long MemoryRegistry::QuerySubKeyCount(RegKey key, uint32_t& count) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(key, node, access))
+    if (long error = BeginKeyCall(key, kKeyQueryValue, node))
         return error;
-    if ((access & kKeyQueryValue) == 0)
-        return kErrorAccessDenied;
     count = static_cast<uint32_t>(node->children.size());
     return kErrorSuccess;
 }
 
 long MemoryRegistry::EnumSubKey(RegKey key, uint32_t index, std::u16string& name) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(key, node, access))
+    if (long error = BeginKeyCall(key, kKeyEnumerateSubKeys, node))
         return error;
-    if ((access & kKeyEnumerateSubKeys) == 0)
-        return kErrorAccessDenied;
     if (index >= node->children.size())
         return kErrorNoMoreItems;
     name = node->children[index].second->name;
@@ -458,14 +451,9 @@ long MemoryRegistry::EnumSubKey(RegKey key, uint32_t index, std::u16string& name
 }
 
 long MemoryRegistry::DeleteValue(RegKey key, const std::u16string& name) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(key, node, access))
+    if (long error = BeginKeyCall(key, kKeySetValue, node))
         return error;
-    if ((access & kKeySetValue) == 0)
-        return kErrorAccessDenied;
     Value* value = node->FindValue(name);
     if (value == nullptr)
         return kErrorFileNotFound;
@@ -487,11 +475,8 @@ long MemoryRegistry::Remove(const NodePtr& node) {
 }
 
 long MemoryRegistry::DeleteKey(RegKey parent, const std::u16string& subKey) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(parent, node, access))
+    if (long error = BeginKeyCall(parent, 0, node))
         return error;
     NodePtr target;
     if (long error = Walk(node, subKey, true, target))
@@ -500,14 +485,9 @@ long MemoryRegistry::DeleteKey(RegKey parent, const std::u16string& subKey) {
 }
 
 long MemoryRegistry::DeleteOpenKey(RegKey key) {
-    if (long error = BeginCall())
-        return error;
     NodePtr node;
-    uint32_t access = 0;
-    if (long error = Lookup(key, node, access))
+    if (long error = BeginKeyCall(key, kDelete, node))
         return error;
-    if ((access & kDelete) == 0)
-        return kErrorAccessDenied;
     return Remove(node);
 }
 

@@ -101,6 +101,9 @@ private:
     };
 
     long BeginCall();
+    // Counts the call, applies injected failures, finds the key and checks
+    // that its handle was opened with neededAccess (0: no check).
+    long BeginKeyCall(RegKey key, uint32_t neededAccess, NodePtr& node);
     long Lookup(RegKey key, NodePtr& node, uint32_t& access) const;
     long Walk(const NodePtr& start, const std::u16string& path, bool followLast, NodePtr& result,
               int depth = 0) const;
