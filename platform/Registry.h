@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace keystrip::platform {
 
@@ -41,8 +42,10 @@ constexpr uint32_t kKeyAllAccess = 0xF003F; // KEY_ALL_ACCESS
 // STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS
 constexpr uint32_t kKeyQueryAndEnum = 0x20009;
 
-// Open options.
-constexpr uint32_t kOptionOpenLink = 0x8; // REG_OPTION_OPEN_LINK
+// Open and create options.
+constexpr uint32_t kOptionVolatile = 0x1;   // REG_OPTION_VOLATILE
+constexpr uint32_t kOptionCreateLink = 0x2; // REG_OPTION_CREATE_LINK
+constexpr uint32_t kOptionOpenLink = 0x8;   // REG_OPTION_OPEN_LINK
 
 // Value types.
 constexpr uint32_t kRegNone = 0;
@@ -63,11 +66,17 @@ constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorBadPathname = 161;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorKeyDeleted = 1018;
 
+// Two kinds of calls: the advapi32 ones take C strings, so a name ends at its
+// first NUL, and from a predefined root they carry the build's view flag;
+// the native ones (marked "counted") take a name with its length, NUL
+// included, work relative to an open key only and carry no view flag, so a
+// walk below a key stays in the view that key was opened in.
 class IRegistry {
 public:
     virtual ~IRegistry() = default;
@@ -78,22 +87,45 @@ public:
     // is opened itself instead of being followed.
     virtual long OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options,
                          uint32_t access, RegKey& result) = 0;
+    // RegCreateKeyExW: opens the key, creating it and the keys on its path
+    // when missing. created tells whether the last part was new.
+    virtual long CreateKey(RegKey parent, const std::u16string& subKey, uint32_t options,
+                           uint32_t access, RegKey& result, bool& created) = 0;
+    // Counted, NtOpenKeyEx: name is one part (or parts joined by
+    // backslashes) below the open key parent; a predefined root gives 6.
+    // kOptionOpenLink opens a link named by the last part itself.
+    virtual long OpenSubKey(RegKey parent, const std::u16string& name, uint32_t options,
+                            uint32_t access, RegKey& result) = 0;
+    // Counted, NtCreateKey: one part below the open key parent. With
+    // kOptionCreateLink a new key becomes a symbolic link, whose target is
+    // its SymbolicLinkValue (kRegLink, the target's kernel name).
+    virtual long CreateSubKey(RegKey parent, const std::u16string& name, uint32_t options,
+                              uint32_t access, RegKey& result, bool& created) = 0;
+    // Counted, NtQueryKey: the key's kernel name (\REGISTRY\MACHINE\...),
+    // which names the key a followed link led to, not the link.
+    virtual long QueryKeyName(RegKey key, std::u16string& name) = 0;
     // RegQueryValueExW: with data null only type and size are asked for.
     // size is in bytes, in and out.
     virtual long QueryValue(RegKey key, const std::u16string& name, uint32_t* type, uint8_t* data,
                             uint32_t* size) = 0;
-    // RegQueryInfoKeyW, the number of subkeys only.
-    virtual long QuerySubKeyCount(RegKey key, uint32_t& count) = 0;
-    // RegEnumKeyExW, the name only.
+    // RegQueryInfoKeyW: the numbers of subkeys and of values.
+    virtual long QueryKeyInfo(RegKey key, uint32_t& subKeys, uint32_t& values) = 0;
+    // Counted, NtEnumerateKey: the name of the subkey at index.
     virtual long EnumSubKey(RegKey key, uint32_t index, std::u16string& name) = 0;
-    // RegDeleteValueW.
+    // Counted, NtEnumerateValueKey: the value at index with its type and data.
+    virtual long EnumValue(RegKey key, uint32_t index, std::u16string& name, uint32_t& type,
+                           std::vector<uint8_t>& data) = 0;
+    // Counted, NtSetValueKey (needs KEY_SET_VALUE).
+    virtual long SetValue(RegKey key, const std::u16string& name, uint32_t type,
+                          const std::vector<uint8_t>& data) = 0;
+    // Counted, NtDeleteValueKey (needs KEY_SET_VALUE).
     virtual long DeleteValue(RegKey key, const std::u16string& name) = 0;
     // RegDeleteKeyExW (samDesired 0, plus the view flag of the build) or
     // RegDeleteKeyW where that is missing. Fails on a key with subkeys. A
     // symbolic link named by subKey is followed: its target is deleted.
     virtual long DeleteKey(RegKey parent, const std::u16string& subKey) = 0;
-    // Deletes exactly the key an open handle refers to (the handle needs
-    // DELETE access): the link itself when it was opened with
+    // NtDeleteKey: deletes exactly the key an open handle refers to (the
+    // handle needs DELETE access): the link itself when it was opened with
     // kOptionOpenLink. Fails on a key with subkeys. The handle stays open.
     virtual long DeleteOpenKey(RegKey key) = 0;
     // RegCloseKey. Closing a predefined root does nothing.
@@ -139,6 +171,15 @@ inline long OpenKeyHandle(IRegistry& registry, RegKey parent, const std::u16stri
                           uint32_t options, uint32_t access, RegKeyHandle& result) {
     RegKey key = 0;
     long error = registry.OpenKey(parent, subKey, options, access, key);
+    result = error == kErrorSuccess ? RegKeyHandle(registry, key) : RegKeyHandle();
+    return error;
+}
+
+// IRegistry::OpenSubKey into a handle; the handle is empty unless the result is 0.
+inline long OpenSubKeyHandle(IRegistry& registry, RegKey parent, const std::u16string& name,
+                             uint32_t options, uint32_t access, RegKeyHandle& result) {
+    RegKey key = 0;
+    long error = registry.OpenSubKey(parent, name, options, access, key);
     result = error == kErrorSuccess ? RegKeyHandle(registry, key) : RegKeyHandle();
     return error;
 }

@@ -31,12 +31,16 @@ bool TRegistryAccess::NamesRoot(const std::u16string& Key) {
 }
 
 bool TRegistryAccess::KeyExists(const std::u16string& Key) {
+    if (TRegistryTree::HasNul(Key))
+        return false;
     RegKeyHandle key;
     return OpenKeyHandle(FRegistry, FRootKey, RelativePath(Key), 0, kKeyQueryAndEnum, key) ==
            kErrorSuccess;
 }
 
 bool TRegistryAccess::OpenKey(const std::u16string& Key) {
+    if (TRegistryTree::HasNul(Key))
+        return false;
     RegKeyHandle key;
     if (OpenKeyHandle(FRegistry, FRootKey, RelativePath(Key), 0, FAccess, key) != kErrorSuccess)
         return false;
@@ -123,34 +127,27 @@ bool TRegistryAccess::DeleteValue(const std::u16string& Name) {
     return FCurrentKey && FRegistry.DeleteValue(FCurrentKey.Get(), Name) == kErrorSuccess;
 }
 
+TKeyReach TRegistryAccess::ReachKey(const std::u16string& Key) {
+    CloseKey();
+    RegKeyHandle key;
+    std::u16string kernelName;
+    const TKeyReach reach =
+        TRegistryTree(FRegistry, FAccess).Reach(FRootKey, Key, false, key, kernelName);
+    if (reach == TKeyReach::Reached)
+        FCurrentKey = std::move(key);
+    return reach;
+}
+
 bool TRegistryAccess::DeleteKey(const std::u16string& Key) {
     // Deleting a whole root would wipe every key below it.
     if (NamesRoot(Key))
         return false;
-    return DeleteTree(FRootKey, RelativePath(Key));
-}
-
-bool TRegistryAccess::DeleteTree(RegKey Parent, const std::u16string& SubKey) {
-    // Every key is opened without following a link and deleted through that
-    // very handle, never by name: deleting by name, or descending through a
-    // link, would delete the link's target, which no rule names. A link
-    // opened this way has no subkeys, so it is deleted itself.
+    TRegistryTree tree(FRegistry, FAccess);
     RegKeyHandle key;
-    if (OpenKeyHandle(FRegistry, Parent, SubKey, kOptionOpenLink, FAccess, key) != kErrorSuccess) {
-        // Its subkeys cannot be reached; deleting it needs no more than DELETE.
-        if (OpenKeyHandle(FRegistry, Parent, SubKey, kOptionOpenLink, kDelete, key) !=
-            kErrorSuccess)
-            return false;
-        return FRegistry.DeleteOpenKey(key.Get()) == kErrorSuccess;
-    }
-    uint32_t count = 0;
-    if (FRegistry.QuerySubKeyCount(key.Get(), count) == kErrorSuccess) {
-        std::u16string name;
-        for (uint32_t index = count; index-- > 0;)
-            if (FRegistry.EnumSubKey(key.Get(), index, name) == kErrorSuccess)
-                DeleteTree(key.Get(), name);
-    }
-    return FRegistry.DeleteOpenKey(key.Get()) == kErrorSuccess;
+    std::u16string kernelName;
+    if (tree.Reach(FRootKey, Key, true, key, kernelName) != TKeyReach::Reached)
+        return false;
+    return tree.DeleteTree(key.Get(), kernelName);
 }
 
 } // namespace keystrip

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/Registry.h"
+#include "rules/RegistryTree.h"
 
 #include <cstdint>
 #include <string>
@@ -27,11 +28,16 @@ public:
     uint32_t Access() const { return FAccess; }
 
     // Opens the key for reading (0x20009, whatever the mask) and closes it at
-    // once: a key that denies reading counts as absent.
+    // once: a key that denies reading counts as absent, and so does a path
+    // holding a NUL, which no C-string call can address.
     bool KeyExists(const std::u16string& Key);
     // Opens the key with the mask, never creating it; on success it becomes
     // the open key.
     bool OpenKey(const std::u16string& Key);
+    // Opens the key with the mask the way a deletion must: part by part, never
+    // steered by a link a user could plant (see TRegistryTree). On Reached it
+    // becomes the open key.
+    TKeyReach ReachKey(const std::u16string& Key);
     bool HasOpenKey() const { return static_cast<bool>(FCurrentKey); }
     void CloseKey();
 
@@ -49,10 +55,12 @@ public:
 
     // Deletes the key with its whole subtree, from the last subkey down;
     // true iff the key itself is gone. What cannot be deleted is kept, with
-    // the keys on the path down to it. Symbolic links inside the tree are
-    // deleted themselves, never followed. Needs a mask with DELETE, as the
-    // remover's KEY_ALL_ACCESS has. A path naming the root itself
-    // (empty or only backslashes) deletes nothing and gives false.
+    // the keys on the path down to it. The key is reached as ReachKey does,
+    // and the tree is walked by counted names without following any link
+    // (TRegistryTree): a link inside it is deleted itself. Needs a mask with
+    // DELETE, as the remover's KEY_ALL_ACCESS has. A path naming the root
+    // itself (empty or only backslashes), holding a NUL or refused on the way
+    // deletes nothing and gives false.
     bool DeleteKey(const std::u16string& Key);
 
     // True for an empty path or one of only backslashes: it names the root.
@@ -60,7 +68,6 @@ public:
 
 private:
     static std::u16string RelativePath(const std::u16string& Key);
-    bool DeleteTree(platform::RegKey Parent, const std::u16string& SubKey);
 
     platform::IRegistry& FRegistry;
     uint32_t FAccess;

@@ -237,8 +237,9 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
         switch (Rule.Action) {
         case raCompleteKey: {
             // A key that names the root itself would take every key below
-            // it; no product owns a whole root, so nothing is deleted.
-            if (TRegistryAccess::NamesRoot(Rule.Key)) {
+            // it, and one holding a NUL would be cut short by the registry
+            // calls into one no rule names: nothing is deleted.
+            if (TRegistryAccess::NamesRoot(Rule.Key) || TRegistryTree::HasNul(Rule.Key)) {
                 LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
                 return false;
             }
@@ -251,9 +252,23 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
             return deleted;
         }
         case raNameOnly: {
-            if (!access.OpenKey(Rule.Key)) {
+            if (TRegistryTree::HasNul(Rule.Key) || TRegistryTree::HasNul(Rule.Name)) {
+                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                return false;
+            }
+            // The key holding the value is reached the way a deletion must
+            // be; a value of a root itself is on the root.
+            const TKeyReach reach =
+                TRegistryAccess::NamesRoot(Rule.Key)
+                    ? (access.OpenKey(Rule.Key) ? TKeyReach::Reached : TKeyReach::Absent)
+                    : access.ReachKey(Rule.Key);
+            if (reach == TKeyReach::Absent) {
                 LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
                 return true;
+            }
+            if (reach == TKeyReach::Refused) {
+                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                return false;
             }
             bool removed = true;
             if (access.ValueExists(Rule.Name)) {

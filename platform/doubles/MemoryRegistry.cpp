@@ -1,5 +1,7 @@
 #include "platform/doubles/MemoryRegistry.h"
 
+#include "common/RegistryName.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -7,35 +9,8 @@ namespace keystrip::platform {
 
 namespace {
 
-// The registry compares names by their upper-case forms, beyond ASCII too.
-// This covers Latin-1, Latin Extended-A, Greek and Cyrillic, which is what
-// the tests use.
-char16_t FoldChar(char16_t c) {
-    if (c >= u'a' && c <= u'z')
-        return static_cast<char16_t>(c - 0x20);
-    if (c < 0x80)
-        return c;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F))
-        return static_cast<char16_t>(c - 0x20);
-    if (c == 0xFF)
-        return 0x178;
-    if (c == 0x3C2)
-        return 0x3A3;
-    if (c >= 0x450 && c <= 0x45F)
-        return static_cast<char16_t>(c - 0x50);
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
-        return static_cast<char16_t>(c & ~1u);
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-        return (c & 1u) ? c : static_cast<char16_t>(c - 1);
-    return c;
-}
-
 std::u16string Fold(const std::u16string& name) {
-    std::u16string folded(name);
-    for (auto& c : folded)
-        c = FoldChar(c);
-    return folded;
+    return FoldRegistryName(name);
 }
 
 std::vector<std::u16string> SplitPath(const std::u16string& path) {
@@ -52,19 +27,18 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
     return parts;
 }
 
-std::u16string RootText(RegKey root) {
-    switch (root) {
-    case kHkeyLocalMachine:
-        return u"\\REGISTRY\\MACHINE";
-    case kHkeyUsers:
-        return u"\\REGISTRY\\USER";
-    default:
-        return u"\\REGISTRY\\ROOT" + std::u16string(1, static_cast<char16_t>(u'0' + (root & 7)));
-    }
+// What a C string makes of a name: everything up to the first NUL.
+std::u16string CString(const std::u16string& name) {
+    return name.substr(0, name.find(u'\0'));
+}
+
+bool SameFolded(const std::u16string& a, const std::u16string& b) {
+    return SameRegistryName(a, b);
 }
 
 constexpr uint32_t kRootAccess = 0xFFFFFFFFu;
 constexpr int kMaxLinkDepth = 16;
+const std::u16string kWow64Node = u"Wow6432Node";
 
 } // namespace
 
@@ -81,6 +55,7 @@ struct MemoryRegistry::Node {
     std::u16string name;
     std::weak_ptr<Node> parent;
     bool isRoot = false;
+    RegKey rootKey = 0; // of a root
     bool deleted = false;
     // Sorted by folded name, as the registry enumerates.
     std::vector<std::pair<std::u16string, NodePtr>> children;
@@ -115,6 +90,7 @@ MemoryRegistry::MemoryRegistry() {
                         kHkeyPerformanceData, kHkeyCurrentConfig}) {
         auto node = std::make_shared<Node>();
         node->isRoot = true;
+        node->rootKey = root;
         roots_[root] = node;
     }
 }
@@ -226,7 +202,7 @@ void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey 
     link->isLink = true;
     link->linkRoot = targetRoot;
     link->linkPath = targetPath;
-    std::u16string target = RootText(targetRoot) + u'\\' + targetPath;
+    std::u16string target = KernelName(targetRoot) + u'\\' + targetPath;
     std::vector<uint8_t> data;
     for (char16_t c : target) {
         data.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -243,6 +219,30 @@ void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey 
 
 void MemoryRegistry::RemoveRoot(RegKey root) {
     roots_.erase(root);
+}
+
+std::u16string MemoryRegistry::KernelName(RegKey root) {
+    switch (root) {
+    case kHkeyLocalMachine:
+        return u"\\REGISTRY\\MACHINE";
+    case kHkeyUsers:
+        return u"\\REGISTRY\\USER";
+    case kHkeyCurrentUser:
+        return u"\\REGISTRY\\USER\\S-1-5-21-0-0-0-1000";
+    case kHkeyClassesRoot:
+        return u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes";
+    case kHkeyCurrentConfig:
+        return u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current";
+    default:
+        return u"\\REGISTRY\\ROOT" + std::u16string(1, static_cast<char16_t>(u'0' + (root & 7)));
+    }
+}
+
+std::u16string MemoryRegistry::NodeName(const Node& node) const {
+    if (node.isRoot)
+        return KernelName(node.rootKey);
+    NodePtr parent = node.parent.lock();
+    return (parent ? NodeName(*parent) : std::u16string()) + u'\\' + node.name;
 }
 
 bool MemoryRegistry::KeyPresent(RegKey root, const std::u16string& path) const {
@@ -272,6 +272,14 @@ size_t MemoryRegistry::SubtreeKeyCount(RegKey root, const std::u16string& path) 
             pending.push_back(child.second);
     }
     return count;
+}
+
+std::vector<std::u16string> MemoryRegistry::ChildNames(RegKey root,
+                                                       const std::u16string& path) const {
+    std::vector<std::u16string> names;
+    for (const auto& child : Existing(root, path)->children)
+        names.push_back(child.second->name);
+    return names;
 }
 
 MemoryRegistry::Value& MemoryRegistry::ExistingValue(RegKey root, const std::u16string& path,
@@ -384,24 +392,140 @@ long MemoryRegistry::Walk(const NodePtr& start, const std::u16string& path, bool
     return kErrorSuccess;
 }
 
+long MemoryRegistry::OpenNode(const NodePtr& node, uint32_t access, RegKey& result) {
+    if ((node->deniedAccess & access) != 0)
+        return kErrorAccessDenied;
+    RegKey handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = Handle{node, access};
+    result = handle;
+    return kErrorSuccess;
+}
+
 long MemoryRegistry::OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options,
                              uint32_t access, RegKey& result) {
     NodePtr node;
     if (long error = BeginKeyCall(parent, 0, node))
         return error;
-    if (subKey.empty() && IsPredefinedKey(parent)) {
+    const std::u16string path = CString(subKey);
+    if (path.empty() && IsPredefinedKey(parent)) {
         result = parent;
         return kErrorSuccess;
     }
+    const bool openLink = (options & kOptionOpenLink) != 0;
     NodePtr target;
-    if (long error = Walk(node, subKey, (options & kOptionOpenLink) == 0, target))
+    if (long error = Walk(node, path, !openLink, target))
         return error;
-    if ((target->deniedAccess & access) != 0)
+    // Wine with the view flag on an open below an open key: a link whose
+    // target has a Wow6432Node subkey is followed all the same.
+    if (openLink && target->isLink && !IsPredefinedKey(parent)) {
+        NodePtr followed = target;
+        if (Follow(followed, 0) == kErrorSuccess && followed->Child(kWow64Node))
+            target = followed;
+    }
+    return OpenNode(target, access, result);
+}
+
+long MemoryRegistry::CreateChild(const NodePtr& parent, const std::u16string& name,
+                                 uint32_t options, NodePtr& child, bool& created) {
+    child = parent->Child(name);
+    created = !child;
+    if (child)
+        return kErrorSuccess;
+    if ((parent->deniedAccess & kKeyCreateSubKey) != 0)
         return kErrorAccessDenied;
-    RegKey handle = nextHandle_;
-    nextHandle_ += 4;
-    handles_[handle] = Handle{target, access};
-    result = handle;
+    child = std::make_shared<Node>();
+    child->name = name;
+    child->parent = parent;
+    // A new link leads nowhere until its SymbolicLinkValue is set.
+    child->isLink = (options & kOptionCreateLink) != 0;
+    std::u16string folded = Fold(name);
+    parent->children.insert(parent->Position(folded), {folded, child});
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::CreateKey(RegKey parent, const std::u16string& subKey, uint32_t options,
+                               uint32_t access, RegKey& result, bool& created) {
+    NodePtr node;
+    if (long error = BeginKeyCall(parent, 0, node))
+        return error;
+    const std::u16string path = CString(subKey);
+    if (!path.empty() && path.front() == u'\\')
+        return kErrorBadPathname;
+    auto parts = SplitPath(path);
+    if (parts.empty() && IsPredefinedKey(parent)) {
+        result = parent;
+        created = false;
+        return kErrorSuccess;
+    }
+    bool isNew = false;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        NodePtr child;
+        const bool last = i + 1 == parts.size();
+        if (long error = CreateChild(node, parts[i], last ? options : 0, child, isNew))
+            return error;
+        if (!last || (options & kOptionOpenLink) == 0)
+            if (long error = Follow(child, 0))
+                return error;
+        node = child;
+    }
+    created = isNew;
+    return OpenNode(node, access, result);
+}
+
+long MemoryRegistry::OpenSubKey(RegKey parent, const std::u16string& name, uint32_t options,
+                                uint32_t access, RegKey& result) {
+    if (IsPredefinedKey(parent)) {
+        ++calls_;
+        return kErrorInvalidHandle;
+    }
+    NodePtr node;
+    if (long error = BeginKeyCall(parent, 0, node))
+        return error;
+    NodePtr target;
+    if (long error = Walk(node, name, (options & kOptionOpenLink) == 0, target))
+        return error;
+    return OpenNode(target, access, result);
+}
+
+long MemoryRegistry::CreateSubKey(RegKey parent, const std::u16string& name, uint32_t options,
+                                  uint32_t access, RegKey& result, bool& created) {
+    if (IsPredefinedKey(parent)) {
+        ++calls_;
+        return kErrorInvalidHandle;
+    }
+    NodePtr node;
+    if (long error = BeginKeyCall(parent, kKeyCreateSubKey, node))
+        return error;
+    auto parts = SplitPath(name);
+    if (parts.empty())
+        return kErrorInvalidParameter;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        NodePtr child = node->Child(parts[i]);
+        if (!child)
+            return kErrorFileNotFound;
+        if (long error = Follow(child, 0))
+            return error;
+        node = child;
+    }
+    NodePtr child;
+    if (long error = CreateChild(node, parts.back(), options, child, created))
+        return error;
+    if (!created && (options & kOptionOpenLink) == 0)
+        if (long error = Follow(child, 0))
+            return error;
+    return OpenNode(child, access, result);
+}
+
+long MemoryRegistry::QueryKeyName(RegKey key, std::u16string& name) {
+    if (IsPredefinedKey(key)) {
+        ++calls_;
+        return kErrorInvalidHandle;
+    }
+    NodePtr node;
+    if (long error = BeginKeyCall(key, 0, node))
+        return error;
+    name = NodeName(*node);
     return kErrorSuccess;
 }
 
@@ -410,7 +534,7 @@ long MemoryRegistry::QueryValue(RegKey key, const std::u16string& name, uint32_t
     NodePtr node;
     if (long error = BeginKeyCall(key, kKeyQueryValue, node))
         return error;
-    Value* value = node->FindValue(name);
+    Value* value = node->FindValue(CString(name));
     if (value == nullptr)
         return kErrorFileNotFound;
     const auto length = static_cast<uint32_t>(value->data.size());
@@ -432,11 +556,12 @@ long MemoryRegistry::QueryValue(RegKey key, const std::u16string& name, uint32_t
     return kErrorSuccess;
 }
 
-long MemoryRegistry::QuerySubKeyCount(RegKey key, uint32_t& count) {
+long MemoryRegistry::QueryKeyInfo(RegKey key, uint32_t& subKeys, uint32_t& values) {
     NodePtr node;
     if (long error = BeginKeyCall(key, kKeyQueryValue, node))
         return error;
-    count = static_cast<uint32_t>(node->children.size());
+    subKeys = static_cast<uint32_t>(node->children.size());
+    values = static_cast<uint32_t>(node->values.size());
     return kErrorSuccess;
 }
 
@@ -447,6 +572,62 @@ long MemoryRegistry::EnumSubKey(RegKey key, uint32_t index, std::u16string& name
     if (index >= node->children.size())
         return kErrorNoMoreItems;
     name = node->children[index].second->name;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::EnumValue(RegKey key, uint32_t index, std::u16string& name, uint32_t& type,
+                               std::vector<uint8_t>& data) {
+    NodePtr node;
+    if (long error = BeginKeyCall(key, kKeyQueryValue, node))
+        return error;
+    if (index >= node->values.size())
+        return kErrorNoMoreItems;
+    const Value& value = node->values[index];
+    if (value.readError != 0)
+        return value.readError;
+    name = value.name;
+    type = value.type;
+    data = value.data;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::SetLinkTarget(Node& link, const std::vector<uint8_t>& target) const {
+    std::u16string text;
+    for (size_t i = 0; i + 1 < target.size(); i += 2)
+        text.push_back(static_cast<char16_t>(target[i] | (target[i + 1] << 8)));
+    // The root whose kernel name is the longest that starts the target.
+    RegKey best = 0;
+    size_t bestLength = 0;
+    for (const auto& [root, node] : roots_) {
+        const std::u16string prefix = KernelName(root);
+        if (text.size() >= prefix.size() && SameFolded(text.substr(0, prefix.size()), prefix) &&
+            (text.size() == prefix.size() || text[prefix.size()] == u'\\') &&
+            prefix.size() > bestLength) {
+            best = root;
+            bestLength = prefix.size();
+        }
+    }
+    link.linkRoot = best;
+    link.linkPath = bestLength < text.size() ? text.substr(bestLength + 1) : std::u16string();
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::SetValue(RegKey key, const std::u16string& name, uint32_t type,
+                              const std::vector<uint8_t>& data) {
+    NodePtr node;
+    if (long error = BeginKeyCall(key, kKeySetValue, node))
+        return error;
+    Value* value = node->FindValue(name);
+    if (value == nullptr) {
+        node->values.emplace_back();
+        value = &node->values.back();
+        value->name = name;
+        value->folded = Fold(name);
+    }
+    value->type = type;
+    value->data = data;
+    if (node->isLink && type == kRegLink && SameFolded(name, kSymbolicLinkValueName))
+        return SetLinkTarget(*node, data);
     return kErrorSuccess;
 }
 
@@ -479,7 +660,7 @@ long MemoryRegistry::DeleteKey(RegKey parent, const std::u16string& subKey) {
     if (long error = BeginKeyCall(parent, 0, node))
         return error;
     NodePtr target;
-    if (long error = Walk(node, subKey, true, target))
+    if (long error = Walk(node, CString(subKey), true, target))
         return error;
     return Remove(target);
 }

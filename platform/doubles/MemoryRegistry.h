@@ -8,7 +8,14 @@
 // with 1018; a link is followed unless opened with kOptionOpenLink, and
 // DeleteKey by name deletes the link's target; RegOpenKeyExW(root, "") hands
 // back the root itself; a leading backslash is 161; empty parts of a path
-// are skipped.
+// are skipped. The advapi32-shaped calls cut names at their first NUL, as a
+// C string ends there, while the counted calls take names whole; keys carry
+// kernel names (\REGISTRY\MACHINE\..., HKEY_CURRENT_USER being
+// \REGISTRY\USER\S-1-5-21-0-0-0-1000 and HKEY_CLASSES_ROOT
+// \REGISTRY\MACHINE\SOFTWARE\Classes); and, as measured under Wine, an
+// OpenKey below an open key (which carries the view flag of the x86-64
+// build) with kOptionOpenLink still follows a link whose target has a
+// Wow6432Node subkey.
 #pragma once
 
 #include "platform/Registry.h"
@@ -59,6 +66,10 @@ public:
     bool ValuePresent(RegKey root, const std::u16string& path, const std::u16string& name) const;
     // The key and every key below it.
     size_t SubtreeKeyCount(RegKey root, const std::u16string& path) const;
+    // The names of a key's subkeys, in enumeration order.
+    std::vector<std::u16string> ChildNames(RegKey root, const std::u16string& path) const;
+    // The kernel name of a root (\REGISTRY\MACHINE for HKEY_LOCAL_MACHINE).
+    static std::u16string KernelName(RegKey root);
 
     // --- Faults.
     // An open asking for any of these access bits fails with 5.
@@ -82,10 +93,21 @@ public:
 
     long OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
                  RegKey& result) override;
+    long CreateKey(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                   RegKey& result, bool& created) override;
+    long OpenSubKey(RegKey parent, const std::u16string& name, uint32_t options, uint32_t access,
+                    RegKey& result) override;
+    long CreateSubKey(RegKey parent, const std::u16string& name, uint32_t options, uint32_t access,
+                      RegKey& result, bool& created) override;
+    long QueryKeyName(RegKey key, std::u16string& name) override;
     long QueryValue(RegKey key, const std::u16string& name, uint32_t* type, uint8_t* data,
                     uint32_t* size) override;
-    long QuerySubKeyCount(RegKey key, uint32_t& count) override;
+    long QueryKeyInfo(RegKey key, uint32_t& subKeys, uint32_t& values) override;
     long EnumSubKey(RegKey key, uint32_t index, std::u16string& name) override;
+    long EnumValue(RegKey key, uint32_t index, std::u16string& name, uint32_t& type,
+                   std::vector<uint8_t>& data) override;
+    long SetValue(RegKey key, const std::u16string& name, uint32_t type,
+                  const std::vector<uint8_t>& data) override;
     long DeleteValue(RegKey key, const std::u16string& name) override;
     long DeleteKey(RegKey parent, const std::u16string& subKey) override;
     long DeleteOpenKey(RegKey key) override;
@@ -107,6 +129,11 @@ private:
     long Lookup(RegKey key, NodePtr& node, uint32_t& access) const;
     long Walk(const NodePtr& start, const std::u16string& path, bool followLast, NodePtr& result,
               int depth = 0) const;
+    long OpenNode(const NodePtr& node, uint32_t access, RegKey& result);
+    long CreateChild(const NodePtr& parent, const std::u16string& name, uint32_t options,
+                     NodePtr& child, bool& created);
+    long SetLinkTarget(Node& link, const std::vector<uint8_t>& target) const;
+    std::u16string NodeName(const Node& node) const;
     long Follow(NodePtr& node, int depth) const;
     long Remove(const NodePtr& node);
     NodePtr Root(RegKey root) const;

@@ -15,18 +15,47 @@ public:
         ++calls_;
         return inner_.OpenKey(parent, subKey, options, access, result);
     }
+    long CreateKey(platform::RegKey parent, const std::u16string& subKey, uint32_t options,
+                   uint32_t access, platform::RegKey& result, bool& created) override {
+        ++calls_;
+        return inner_.CreateKey(parent, subKey, options, access, result, created);
+    }
+    long OpenSubKey(platform::RegKey parent, const std::u16string& name, uint32_t options,
+                    uint32_t access, platform::RegKey& result) override {
+        ++calls_;
+        return inner_.OpenSubKey(parent, name, options, access, result);
+    }
+    long CreateSubKey(platform::RegKey parent, const std::u16string& name, uint32_t options,
+                      uint32_t access, platform::RegKey& result, bool& created) override {
+        ++calls_;
+        return inner_.CreateSubKey(parent, name, options, access, result, created);
+    }
+    long QueryKeyName(platform::RegKey key, std::u16string& name) override {
+        ++calls_;
+        return inner_.QueryKeyName(key, name);
+    }
     long QueryValue(platform::RegKey key, const std::u16string& name, uint32_t* type, uint8_t* data,
                     uint32_t* size) override {
         ++calls_;
         return inner_.QueryValue(key, name, type, data, size);
     }
-    long QuerySubKeyCount(platform::RegKey key, uint32_t& count) override {
+    long QueryKeyInfo(platform::RegKey key, uint32_t& subKeys, uint32_t& values) override {
         ++calls_;
-        return inner_.QuerySubKeyCount(key, count);
+        return inner_.QueryKeyInfo(key, subKeys, values);
     }
     long EnumSubKey(platform::RegKey key, uint32_t index, std::u16string& name) override {
         ++calls_;
         return inner_.EnumSubKey(key, index, name);
+    }
+    long EnumValue(platform::RegKey key, uint32_t index, std::u16string& name, uint32_t& type,
+                   std::vector<uint8_t>& data) override {
+        ++calls_;
+        return inner_.EnumValue(key, index, name, type, data);
+    }
+    long SetValue(platform::RegKey key, const std::u16string& name, uint32_t type,
+                  const std::vector<uint8_t>& data) override {
+        ++calls_;
+        return inner_.SetValue(key, name, type, data);
     }
     long DeleteValue(platform::RegKey key, const std::u16string& name) override {
         ++calls_;

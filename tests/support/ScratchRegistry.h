@@ -21,6 +21,7 @@
 
 #ifdef _WIN32
 #include "platform/RegistryWin32.h"
+#include "tests/support/NativeKeys.h"
 #include <windows.h>
 #endif
 
@@ -71,6 +72,12 @@ public:
     virtual void CreateLink(TZolvaProductRootKey root, const std::u16string& relative,
                             TZolvaProductRootKey targetRoot,
                             const std::u16string& targetRelative) = 0;
+    // A subkey by its counted name, which may hold NUL characters.
+    virtual void CreateNamedKey(TZolvaProductRootKey root, const std::u16string& parentRelative,
+                                const std::u16string& name) = 0;
+    // The counted names of a key's subkeys, in enumeration order.
+    virtual std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
+                                                    const std::u16string& relative) = 0;
     virtual bool KeyPresent(TZolvaProductRootKey root, const std::u16string& relative) = 0;
     virtual bool LinkPresent(TZolvaProductRootKey root, const std::u16string& relative) = 0;
     virtual bool ValuePresent(TZolvaProductRootKey root, const std::u16string& relative,
@@ -115,6 +122,14 @@ public:
                     const std::u16string& targetRelative) override {
         FRegistry.CreateLink(RootHandle(root), Key(root, relative), RootHandle(targetRoot),
                              Key(targetRoot, targetRelative));
+    }
+    void CreateNamedKey(TZolvaProductRootKey root, const std::u16string& parentRelative,
+                        const std::u16string& name) override {
+        FRegistry.CreateKey(RootHandle(root), Key(root, parentRelative) + u'\\' + name);
+    }
+    std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
+                                            const std::u16string& relative) override {
+        return FRegistry.ChildNames(RootHandle(root), Key(root, relative));
     }
     bool KeyPresent(TZolvaProductRootKey root, const std::u16string& relative) override {
         return FRegistry.KeyPresent(RootHandle(root), Key(root, relative));
@@ -209,39 +224,15 @@ inline bool LinkPresent(HKEY root, const std::u16string& path, REGSAM view) {
     return error == ERROR_SUCCESS && type == REG_LINK;
 }
 
-// Removes a tree without ever going through a link (RegDeleteTreeW would).
+// Removes a tree without ever going through a link (RegDeleteTreeW would)
+// or cutting a name at a NUL.
 inline void RemoveTree(HKEY parent, const std::wstring& name, REGSAM view) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &key) !=
         ERROR_SUCCESS)
         return;
-    DWORD type = 0;
-    if (RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
-            ERROR_SUCCESS &&
-        type == REG_LINK) {
-        using NtDeleteKeyFn = LONG(NTAPI*)(HANDLE);
-        auto deleteKey = reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void (*)()>(
-            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-        deleteKey(key);
-        RegCloseKey(key);
-        return;
-    }
-    for (;;) {
-        wchar_t child[512];
-        DWORD length = 512;
-        if (RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        RemoveTree(key, child, view);
-        HKEY still = nullptr;
-        if (RegOpenKeyExW(key, child, REG_OPTION_OPEN_LINK, KEY_READ | view, &still) ==
-            ERROR_SUCCESS) {
-            RegCloseKey(still);
-            break; // cannot make progress
-        }
-    }
+    native::DeleteTree(key);
     RegCloseKey(key);
-    RegDeleteKeyExW(parent, name.c_str(), view, 0);
 }
 
 } // namespace win32
@@ -282,6 +273,22 @@ public:
                     const std::u16string& targetRelative) override {
         win32::CreateLink(win32::Hkey(root), Key(root, relative), win32::Hkey(targetRoot),
                           Key(targetRoot, targetRelative), win32::View());
+    }
+    void CreateNamedKey(TZolvaProductRootKey root, const std::u16string& parentRelative,
+                        const std::u16string& name) override {
+        HKEY parent = win32::Create(win32::Hkey(root), Key(root, parentRelative), win32::View());
+        RegCloseKey(native::CreateChild(parent, name));
+        RegCloseKey(parent);
+    }
+    std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
+                                            const std::u16string& relative) override {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(win32::Hkey(root), win32::W(Key(root, relative)), 0,
+                          KEY_READ | win32::View(), &key) != ERROR_SUCCESS)
+            return {};
+        auto names = native::SubKeyNames(key);
+        RegCloseKey(key);
+        return names;
     }
     bool KeyPresent(TZolvaProductRootKey root, const std::u16string& relative) override {
         return win32::KeyPresent(win32::Hkey(root), Key(root, relative), win32::View());

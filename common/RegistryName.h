@@ -1,0 +1,16 @@
+// How the registry compares key and value names: without case, by the
+// upper-case forms of their characters, beyond ASCII too. The folding covers
+// Latin-1, Latin Extended-A, Greek and Cyrillic; other characters compare
+// as they are, which can only make two names differ that the registry would
+// call equal, never the other way round.
+#pragma once
+
+#include <string>
+
+namespace keystrip {
+
+char16_t FoldRegistryChar(char16_t c);
+std::u16string FoldRegistryName(const std::u16string& name);
+bool SameRegistryName(const std::u16string& a, const std::u16string& b);
+
+} // namespace keystrip

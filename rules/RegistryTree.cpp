@@ -1,0 +1,299 @@
+#include "rules/RegistryTree.h"
+
+#include "common/RegistryName.h"
+
+#include <vector>
+
+namespace keystrip {
+
+using namespace platform;
+
+namespace {
+
+enum class THive { Machine, User, Other };
+
+bool StartsWithPart(const std::u16string& name, const std::u16string& prefix) {
+    return name.size() >= prefix.size() &&
+           SameRegistryName(name.substr(0, prefix.size()), prefix) &&
+           (name.size() == prefix.size() || name[prefix.size()] == u'\\');
+}
+
+bool EndsWithPart(const std::u16string& name, const std::u16string& part) {
+    const size_t length = part.size() + 1;
+    return name.size() > length && name[name.size() - length] == u'\\' &&
+           SameRegistryName(name.substr(name.size() - part.size()), part);
+}
+
+THive HiveOf(const std::u16string& kernelName) {
+    if (StartsWithPart(kernelName, u"\\REGISTRY\\MACHINE"))
+        return THive::Machine;
+    if (StartsWithPart(kernelName, u"\\REGISTRY\\USER"))
+        return THive::User;
+    return THive::Other;
+}
+
+// Where the keys below a predefined root may lie.
+bool RootHolds(RegKey root, THive hive) {
+    switch (root) {
+    case kHkeyLocalMachine:
+    case kHkeyCurrentConfig:
+        return hive == THive::Machine;
+    case kHkeyCurrentUser:
+    case kHkeyUsers:
+        return hive == THive::User;
+    case kHkeyClassesRoot:
+        // The machine's classes, or the user's own merged in.
+        return hive != THive::Other;
+    default:
+        return false;
+    }
+}
+
+std::vector<std::u16string> SplitPath(const std::u16string& path) {
+    std::vector<std::u16string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::u16string ChildName(const std::u16string& parent, const std::u16string& name) {
+    std::u16string child;
+    child.reserve(parent.size() + 1 + name.size());
+    child += parent;
+    child += u'\\';
+    child += name;
+    return child;
+}
+
+} // namespace
+
+int KernelDepth(const std::u16string& KernelName) {
+    int separators = 0;
+    for (char16_t c : KernelName)
+        if (c == u'\\')
+            ++separators;
+    return separators > 0 ? separators - 1 : 0;
+}
+
+TRegistryTree::TRegistryTree(IRegistry& Registry, uint32_t Access)
+    : FRegistry(Registry), FAccess(Access) {}
+
+TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool OpenLeafAsLink,
+                               RegKeyHandle& Key, std::u16string& KernelName) {
+    Key.Close();
+    KernelName.clear();
+    if (HasNul(Path))
+        return TKeyReach::Refused;
+    const std::vector<std::u16string> parts = SplitPath(Path);
+    // A root itself is never reached: no rule owns one.
+    if (parts.empty())
+        return TKeyReach::Refused;
+    RegKeyHandle current;
+    std::u16string currentName;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool leaf = i + 1 == parts.size();
+        RegKeyHandle next;
+        std::u16string nextName;
+        const TKeyReach reach = Step(Root, current.Get(), currentName, parts[i], leaf,
+                                     leaf && OpenLeafAsLink, next, nextName);
+        if (reach != TKeyReach::Reached)
+            return reach;
+        current = std::move(next);
+        currentName = std::move(nextName);
+    }
+    Key = std::move(current);
+    KernelName = std::move(currentName);
+    return TKeyReach::Reached;
+}
+
+// One part of a path. Parent 0 is the root: the first part is opened from the
+// root with the view flag, which may redirect it (HKLM\SOFTWARE is
+// ...\Software\Wow6432Node for a 32-bit process), so it is checked by its
+// last part and its hive; every later part must be exactly the child asked
+// for. Each part is opened as itself even when it is a link; a link is then
+// followed only when it leads from machine keys to machine keys.
+TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& ParentName,
+                              const std::u16string& Part, bool Leaf, bool AsLink, RegKeyHandle& Key,
+                              std::u16string& Name) {
+    const bool first = Parent == 0;
+    auto open = [&](uint32_t options, uint32_t access, RegKeyHandle& out) {
+        return first ? OpenKeyHandle(FRegistry, Root, Part, options, access, out)
+                     : OpenSubKeyHandle(FRegistry, Parent, Part, options, access, out);
+    };
+    const uint32_t access = Leaf ? FAccess | kKeyQueryValue : kKeyQueryValue;
+    long error = open(kOptionOpenLink, access, Key);
+    bool canRead = error == kErrorSuccess;
+    if (error == kErrorAccessDenied) {
+        // A key on the path that denies reading can still be passed; a key
+        // to delete needs no more than DELETE once its subkeys are gone.
+        if (Leaf && AsLink)
+            error = open(kOptionOpenLink, kDelete, Key);
+        else if (!Leaf)
+            error = open(kOptionOpenLink, 0, Key);
+    }
+    if (error != kErrorSuccess)
+        return TKeyReach::Absent;
+
+    if (FRegistry.QueryKeyName(Key.Get(), Name) != kErrorSuccess)
+        return TKeyReach::Refused; // what cannot be named cannot be checked
+    const bool expected =
+        first ? RootHolds(Root, HiveOf(Name)) &&
+                    (EndsWithPart(Name, Part) || EndsWithPart(Name, Part + u"\\Wow6432Node"))
+              : SameRegistryName(Name, ChildName(ParentName, Part));
+    if (!expected)
+        return TKeyReach::Refused;
+    if (AsLink || !canRead)
+        return TKeyReach::Reached;
+
+    std::u16string target;
+    if (!ReadLink(Key.Get(), target))
+        return TKeyReach::Reached;
+    // A link a user could plant (in a user's hive, or leading into one) would
+    // steer the program into keys no rule names.
+    if (HiveOf(Name) != THive::Machine || HiveOf(target) != THive::Machine)
+        return TKeyReach::Refused;
+    Key.Close();
+    if (open(0, access, Key) != kErrorSuccess)
+        return TKeyReach::Absent;
+    std::u16string resolved;
+    if (FRegistry.QueryKeyName(Key.Get(), resolved) != kErrorSuccess ||
+        !SameRegistryName(resolved, target))
+        return TKeyReach::Refused;
+    Name = std::move(resolved);
+    return TKeyReach::Reached;
+}
+
+bool TRegistryTree::ReadLink(RegKey Key, std::u16string& Target) {
+    uint32_t type = 0;
+    uint32_t size = 0;
+    if (FRegistry.QueryValue(Key, kSymbolicLinkValueName, &type, nullptr, &size) != kErrorSuccess ||
+        type != kRegLink)
+        return false;
+    std::vector<uint8_t> data(size);
+    uint32_t read = size;
+    if (size > 0 && FRegistry.QueryValue(Key, kSymbolicLinkValueName, &type, data.data(), &read) !=
+                        kErrorSuccess)
+        return false;
+    Target.clear();
+    for (uint32_t i = 0; i + 1 < read; i += 2)
+        Target.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    return true;
+}
+
+// Opens a subkey by its counted name, as itself even when it is a link, and
+// checks that it is that very child: a key that names another (a followed
+// link, a parent reopened by a cut name) is left alone.
+bool TRegistryTree::OpenChild(RegKey Parent, const std::u16string& ParentName,
+                              const std::u16string& Name, uint32_t Access, RegKeyHandle& Child,
+                              std::u16string& ChildKernelName) {
+    if (OpenSubKeyHandle(FRegistry, Parent, Name, kOptionOpenLink, Access, Child) !=
+            kErrorSuccess &&
+        OpenSubKeyHandle(FRegistry, Parent, Name, kOptionOpenLink, kDelete, Child) != kErrorSuccess)
+        return false;
+    return FRegistry.QueryKeyName(Child.Get(), ChildKernelName) == kErrorSuccess &&
+           SameRegistryName(ChildKernelName, ChildName(ParentName, Name));
+}
+
+// A key that holds a link's value is a link when opening it by name leads
+// elsewhere (or nowhere); otherwise it is an ordinary key that happens to
+// hold such a value, and its subkeys belong to the tree.
+bool TRegistryTree::IsLinkKey(RegKey Parent, const std::u16string& Name, TTreeKey& Key) {
+    if (!ReadLink(Key.Handle, Key.LinkTarget))
+        return false;
+    RegKeyHandle followed;
+    if (OpenSubKeyHandle(FRegistry, Parent, Name, 0, 0, followed) != kErrorSuccess)
+        return true;
+    std::u16string name;
+    if (FRegistry.QueryKeyName(followed.Get(), name) == kErrorSuccess &&
+        SameRegistryName(name, Key.KernelName)) {
+        Key.LinkTarget.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TRegistryTree::DeleteTree(RegKey Key, const std::u16string& KernelName) {
+    return DeleteBelow(Key, KernelName, KernelDepth(KernelName));
+}
+
+bool TRegistryTree::DeleteBelow(RegKey Key, const std::u16string& KernelName, int Depth) {
+    // A link opened as itself has no subkeys, so it is deleted itself.
+    uint32_t subKeys = 0;
+    uint32_t values = 0;
+    if (Depth < kMaxDepth && FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess) {
+        std::u16string name;
+        for (uint32_t index = subKeys; index-- > 0;) {
+            if (FRegistry.EnumSubKey(Key, index, name) != kErrorSuccess)
+                continue;
+            RegKeyHandle child;
+            std::u16string childName;
+            if (OpenChild(Key, KernelName, name, FAccess, child, childName))
+                DeleteBelow(child.Get(), childName, Depth + 1);
+        }
+    }
+    return FRegistry.DeleteOpenKey(Key) == kErrorSuccess;
+}
+
+bool TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
+                              const std::function<bool(const TTreeKey&)>& Visit) {
+    TTreeKey top;
+    top.Handle = Key;
+    top.KernelName = KernelName;
+    // The top was opened as itself: a link holds no subkeys of its own.
+    uint32_t subKeys = 0;
+    uint32_t values = 0;
+    top.IsLink = ReadLink(Key, top.LinkTarget) &&
+                 FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess && subKeys == 0;
+    bool stopped = false;
+    return VisitBelow(top, KernelDepth(KernelName), Visit, stopped);
+}
+
+bool TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
+                               const std::function<bool(const TTreeKey&)>& Visit, bool& Stopped) {
+    if (!Visit(Key)) {
+        Stopped = true;
+        return false;
+    }
+    if (Key.IsLink)
+        return true;
+    uint32_t subKeys = 0;
+    uint32_t values = 0;
+    if (FRegistry.QueryKeyInfo(Key.Handle, subKeys, values) != kErrorSuccess)
+        return false;
+    if (subKeys == 0)
+        return true;
+    if (Depth >= kMaxDepth)
+        return false;
+    bool complete = true;
+    for (uint32_t index = 0; index < subKeys; ++index) {
+        std::u16string name;
+        const long error = FRegistry.EnumSubKey(Key.Handle, index, name);
+        if (error == kErrorNoMoreItems)
+            break;
+        RegKeyHandle child;
+        TTreeKey childKey;
+        if (error != kErrorSuccess ||
+            !OpenChild(Key.Handle, Key.KernelName, name, FAccess, child, childKey.KernelName)) {
+            complete = false;
+            continue;
+        }
+        childKey.Handle = child.Get();
+        childKey.Path = Key.Path.empty() ? name : ChildName(Key.Path, name);
+        childKey.IsLink = IsLinkKey(Key.Handle, name, childKey);
+        if (!VisitBelow(childKey, Depth + 1, Visit, Stopped)) {
+            complete = false;
+            if (Stopped)
+                return false;
+        }
+    }
+    return complete;
+}
+
+} // namespace keystrip
