@@ -239,10 +239,20 @@ std::u16string MemoryRegistry::KernelName(RegKey root) {
 }
 
 std::u16string MemoryRegistry::NodeName(const Node& node) const {
-    if (node.isRoot)
-        return KernelName(node.rootKey);
-    NodePtr parent = node.parent.lock();
-    return (parent ? NodeName(*parent) : std::u16string()) + u'\\' + node.name;
+    std::vector<const Node*> chain;
+    for (const Node* n = &node; n != nullptr;) {
+        chain.push_back(n);
+        if (n->isRoot)
+            break;
+        NodePtr parent = n->parent.lock();
+        n = parent.get();
+    }
+    std::u16string name = chain.back()->isRoot ? KernelName(chain.back()->rootKey) : u"";
+    for (auto it = chain.rbegin() + (chain.back()->isRoot ? 1 : 0); it != chain.rend(); ++it) {
+        name += u'\\';
+        name += (*it)->name;
+    }
+    return name;
 }
 
 bool MemoryRegistry::KeyPresent(RegKey root, const std::u16string& path) const {
@@ -280,6 +290,32 @@ std::vector<std::u16string> MemoryRegistry::ChildNames(RegKey root,
     for (const auto& child : Existing(root, path)->children)
         names.push_back(child.second->name);
     return names;
+}
+
+std::vector<MemoryRegistry::KeyContent> MemoryRegistry::Content() const {
+    std::vector<KeyContent> content;
+    std::vector<std::pair<NodePtr, int>> pending;
+    for (auto it = roots_.rbegin(); it != roots_.rend(); ++it)
+        pending.emplace_back(it->second, -1);
+    while (!pending.empty()) {
+        auto [node, parent] = pending.back();
+        pending.pop_back();
+        KeyContent& key = content.emplace_back();
+        key.kernelName = parent < 0 ? KernelName(node->rootKey)
+                                    : content[parent].kernelName + u'\\' + node->name;
+        key.parent = parent;
+        key.isLink = node->isLink;
+        if (node->isLink && node->linkRoot != 0)
+            key.linkTarget = KernelName(node->linkRoot) + u'\\' + node->linkPath;
+        for (const auto& value : node->values)
+            key.values.push_back({value.name, value.type, value.data});
+        key.denyDelete = node->denyDelete;
+        key.deniedAccess = node->deniedAccess;
+        const int index = static_cast<int>(content.size()) - 1;
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+            pending.emplace_back(child->second, index);
+    }
+    return content;
 }
 
 MemoryRegistry::Value& MemoryRegistry::ExistingValue(RegKey root, const std::u16string& path,

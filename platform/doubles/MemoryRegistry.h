@@ -68,6 +68,27 @@ public:
     size_t SubtreeKeyCount(RegKey root, const std::u16string& path) const;
     // The names of a key's subkeys, in enumeration order.
     std::vector<std::u16string> ChildNames(RegKey root, const std::u16string& path) const;
+
+    // Everything the registry holds, for comparing whole states: every key of
+    // every root, parents before children, subkeys in enumeration order.
+    struct KeyContent {
+        std::u16string kernelName;
+        int parent = -1; // index of the parent's entry; -1 for a root
+        bool isLink = false;
+        std::u16string linkTarget; // the kernel name a link leads to
+        struct ValueContent {
+            std::u16string name;
+            uint32_t type;
+            std::vector<uint8_t> data;
+            bool operator==(const ValueContent& other) const {
+                return name == other.name && type == other.type && data == other.data;
+            }
+        };
+        std::vector<ValueContent> values; // in enumeration order
+        bool denyDelete = false;
+        uint32_t deniedAccess = 0;
+    };
+    std::vector<KeyContent> Content() const;
     // The kernel name of a root (\REGISTRY\MACHINE for HKEY_LOCAL_MACHINE).
     static std::u16string KernelName(RegKey root);
 
