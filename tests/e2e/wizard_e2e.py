@@ -11,6 +11,10 @@ Scenarios:
   silent-unknown  -silent with an unknown product: the window shows after all
   errors          the error pages 1000 (no terms) and 1003 (no definitions)
   dpi             the window at 144 and 192 pixels per inch
+  hostile         silent removals with states planted to steer them: NUL characters in key
+                  names, links inside product keys (to the machine's classes, to the 32-bit
+                  SOFTWARE, a cycle) and a user's link on the path to a rule's key; exactly
+                  what the rules name is gone, the exe ends normally
   sandbox         traces of three shipped products, then the wizard for a person to use
                   (scripts/run.sh on a display)
 
@@ -317,7 +321,7 @@ def plant(wine, products, planted):
 
 def expect_registry(wine, expected, what):
     diff = differences(expected, snapshot(wine))
-    check(not diff, "%s:\n  %s" % (what, "\n  ".join(diff[:40])))
+    check(not diff, "%s: %d differences\n  %s" % (what, len(diff), "\n  ".join(diff[:40])))
 
 
 # --- the display -----------------------------------------------------------------
@@ -550,6 +554,69 @@ def scenario_dpi(wine, args, products):
         wine.flush()
 
 
+def planter(wine, *command):
+    result = wine.run(os.path.join(wine.args.bin, "HostilePlanter.exe"), *command)
+    check(result.returncode == 0, "HostilePlanter %s: %s" % (" ".join(command), result.stderr))
+    return result.stdout.decode("utf-8", "replace").strip()
+
+
+def remove_silently(wine, args, product):
+    process = wine.start(args.exe, "-silent", "-product", product["name"])
+    finish(process, timeout=60)
+
+
+def scenario_hostile(wine, args, products):
+    office, photo = products[0], products[2]
+    hklm_office, hkcu_office = r"SOFTWARE\Zolva\Office Suite", r"Software\Zolva\Office Suite"
+    # Whatever an earlier run left is taken away without following a link.
+    hostile = [("HKCU", r"Software\Zolva"), ("HKLM", r"SOFTWARE\Zolva"),
+               ("HKLM", r"SOFTWARE\ZolvaVictim")]
+
+    def clean():
+        for root, key in hostile:
+            planter(wine, "rmtree", root, key)
+
+    clean()
+    try:
+        # Names that C-string calls cut short, and links inside the product's trees: to
+        # the machine's classes (which has a Wow6432Node subkey), to the 32-bit SOFTWARE
+        # (which holds every product's keys) and back to the tree itself.
+        before, _ = plant(wine, products, [office])
+        for name in ("<NUL>hidden", "ghost<NUL>x", "abc<NUL>", "abc", "<NUL>"):
+            planter(wine, "nulkey", "HKLM", hklm_office + r"\Settings", name)
+        planter(wine, "link", "HKLM", hklm_office + r"\Classes",
+                r"\REGISTRY\MACHINE\Software\Classes")
+        planter(wine, "link", "HKCU", hkcu_office + r"\Software", r"\REGISTRY\MACHINE\Software")
+        planter(wine, "link", "HKCU", hkcu_office + r"\Loop",
+                planter(wine, "kernel", "HKCU", hkcu_office))
+        planted = snapshot(wine)
+        keys_gone, values_gone = removed_by([office], before, planted)
+        remove_silently(wine, args, office)
+        expect_registry(wine, without(planted, keys_gone, values_gone),
+                        "after removing %s from a tree with NUL names and links" % office["name"])
+
+        # The user's own HKCU\Software\Zolva made a link to machine keys: the rule whose
+        # path passes it is refused, and every other rule of the product is applied.
+        before, _ = plant(wine, products, [photo])
+        planter(wine, "rmtree", "HKCU", r"Software\Zolva")
+        wine.reg_import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZolvaVictim\\Photo Studio]\r\n"
+                        "\"Keep\"=\"precious\"\r\n\r\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZolvaVictim\\Photo Studio\\Sub]\r\n"
+                        "\"Keep\"=\"precious\"\r\n\r\n", "victim.reg")
+        planter(wine, "link", "HKCU", r"Software\Zolva",
+                planter(wine, "kernel", "HKLM", r"SOFTWARE\ZolvaVictim"))
+        planted = snapshot(wine)
+        applied = dict(photo, removal=[r for r in photo["removal"] if not (
+            r["root"] == "HKEY_CURRENT_USER" and r["key"].lower().startswith("software\\zolva\\"))])
+        check(len(applied["removal"]) == len(photo["removal"]) - 1, "one rule passes the link")
+        keys_gone, values_gone = removed_by([applied], before, planted)
+        remove_silently(wine, args, photo)
+        expect_registry(wine, without(planted, keys_gone, values_gone),
+                        "after removing %s through a user's link" % photo["name"])
+    finally:
+        clean()
+
+
 def scenario_sandbox(wine, args, products):
     chosen = [products[0], products[2], products[4]]
     plant(wine, products, chosen)
@@ -559,6 +626,7 @@ def scenario_sandbox(wine, args, products):
 
 
 SCENARIOS = {"flow": scenario_flow, "sandbox": scenario_sandbox, "silent": scenario_silent,
+             "hostile": scenario_hostile,
              "silent-unknown": scenario_silent_unknown, "errors": scenario_errors,
              "dpi": scenario_dpi}
 

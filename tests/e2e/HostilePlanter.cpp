@@ -1,0 +1,125 @@
+// Plants, in the 32-bit view, registry states a user could plant to steer a
+// removal, and takes them away again without being steered itself:
+//
+//   HostilePlanter nulkey ROOT PATH NAME     creates the subkey NAME of PATH by its
+//                                            counted name; "<NUL>" in NAME is U+0000
+//   HostilePlanter link ROOT PATH TARGET     makes PATH (which must not exist) a
+//                                            registry link to the kernel name TARGET
+//   HostilePlanter kernel ROOT PATH          prints the kernel name of PATH
+//   HostilePlanter rmtree ROOT PATH          deletes PATH and everything below it by
+//                                            counted names, never following a link
+//
+// ROOT is HKLM, HKCU or HKCR. Exit code 0 on success.
+#include "tests/support/NativeKeys.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using keystrip::test::native::CreateChild;
+
+HKEY Root(const std::string& name) {
+    if (name == "HKLM")
+        return HKEY_LOCAL_MACHINE;
+    if (name == "HKCU")
+        return HKEY_CURRENT_USER;
+    if (name == "HKCR")
+        return HKEY_CLASSES_ROOT;
+    return nullptr;
+}
+
+std::u16string Text(const char* utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length - 1 : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), length);
+    std::u16string text(wide.begin(), wide.end());
+    const std::u16string token = u"<NUL>";
+    for (size_t at; (at = text.find(token)) != std::u16string::npos;)
+        text.replace(at, token.size(), std::u16string(1, u'\0'));
+    return text;
+}
+
+const wchar_t* W(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+std::wstring KernelName(HKEY key) {
+    using Fn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    static const auto query = keystrip::test::native::Ntdll<Fn>("NtQueryKey");
+    std::wstring buffer(2048, L'\0');
+    ULONG length = 0;
+    if (query(key, 3 /* KeyNameInformation */, buffer.data(),
+              static_cast<ULONG>(buffer.size() * sizeof(wchar_t)), &length) != 0)
+        return {};
+    const ULONG bytes = *reinterpret_cast<ULONG*>(buffer.data());
+    return std::wstring(buffer.data() + sizeof(ULONG) / sizeof(wchar_t), bytes / sizeof(wchar_t));
+}
+
+int Fail(const char* what, LONG error) {
+    std::fprintf(stderr, "%s failed: %ld\n", what, static_cast<long>(error));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4 || Root(argv[2]) == nullptr) {
+        std::fprintf(stderr, "usage: HostilePlanter nulkey|link|kernel|rmtree ROOT PATH ...\n");
+        return 2;
+    }
+    const std::string command = argv[1];
+    HKEY root = Root(argv[2]);
+    const std::u16string path = Text(argv[3]);
+    const REGSAM view = KEY_WOW64_32KEY;
+
+    if (command == "rmtree") {
+        HKEY key = nullptr;
+        LONG error =
+            RegOpenKeyExW(root, W(path), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &key);
+        if (error == ERROR_FILE_NOT_FOUND)
+            return 0;
+        if (error != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExW", error);
+        keystrip::test::native::DeleteTree(key);
+        RegCloseKey(key);
+        return 0;
+    }
+    if (command == "kernel") {
+        HKEY key = nullptr;
+        LONG error = RegOpenKeyExW(root, W(path), 0, KEY_READ | view, &key);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExW", error);
+        std::printf("%ls\n", KernelName(key).c_str());
+        RegCloseKey(key);
+        return 0;
+    }
+    if (argc < 5)
+        return 2;
+    if (command == "nulkey") {
+        HKEY parent = nullptr;
+        LONG error = RegCreateKeyExW(root, W(path), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                     &parent, nullptr);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegCreateKeyExW", error);
+        RegCloseKey(CreateChild(parent, Text(argv[4])));
+        RegCloseKey(parent);
+        return 0;
+    }
+    if (command == "link") {
+        HKEY link = nullptr;
+        LONG error = RegCreateKeyExW(root, W(path), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                     KEY_ALL_ACCESS | view, nullptr, &link, nullptr);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegCreateKeyExW", error);
+        const std::u16string target = Text(argv[4]);
+        error = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(target.data()),
+                               static_cast<DWORD>(target.size() * sizeof(char16_t)));
+        RegCloseKey(link);
+        return error == ERROR_SUCCESS ? 0 : Fail("RegSetValueExW", error);
+    }
+    return 2;
+}
