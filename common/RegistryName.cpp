@@ -30,13 +30,24 @@ std::u16string FoldRegistryName(const std::u16string& name) {
     return folded;
 }
 
-bool SameRegistryName(const std::u16string& a, const std::u16string& b) {
+bool SameRegistryName(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (FoldRegistryChar(a[i]) != FoldRegistryChar(b[i]))
+        if (a[i] != b[i] && FoldRegistryChar(a[i]) != FoldRegistryChar(b[i]))
             return false;
     return true;
+}
+
+int CompareRegistryNames(std::u16string_view a, std::u16string_view b) {
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < common; ++i) {
+        const char16_t x = FoldRegistryChar(a[i]);
+        const char16_t y = FoldRegistryChar(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 } // namespace keystrip

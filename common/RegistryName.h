@@ -6,11 +6,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace keystrip {
 
 char16_t FoldRegistryChar(char16_t c);
 std::u16string FoldRegistryName(const std::u16string& name);
-bool SameRegistryName(const std::u16string& a, const std::u16string& b);
+bool SameRegistryName(std::u16string_view a, std::u16string_view b);
+// Orders names as the registry enumerates them: by their folded forms.
+int CompareRegistryNames(std::u16string_view a, std::u16string_view b);
 
 } // namespace keystrip

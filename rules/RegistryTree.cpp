@@ -2,6 +2,7 @@
 
 #include "common/RegistryName.h"
 
+#include <string_view>
 #include <vector>
 
 namespace keystrip {
@@ -12,16 +13,23 @@ namespace {
 
 enum class THive { Machine, User, Other };
 
-bool StartsWithPart(const std::u16string& name, const std::u16string& prefix) {
+bool StartsWithPart(std::u16string_view name, std::u16string_view prefix) {
     return name.size() >= prefix.size() &&
            SameRegistryName(name.substr(0, prefix.size()), prefix) &&
            (name.size() == prefix.size() || name[prefix.size()] == u'\\');
 }
 
-bool EndsWithPart(const std::u16string& name, const std::u16string& part) {
+bool EndsWithPart(std::u16string_view name, std::u16string_view part) {
     const size_t length = part.size() + 1;
     return name.size() > length && name[name.size() - length] == u'\\' &&
            SameRegistryName(name.substr(name.size() - part.size()), part);
+}
+
+// True when name is parent, a backslash and child.
+bool IsChildName(std::u16string_view name, std::u16string_view parent, std::u16string_view child) {
+    return name.size() == parent.size() + 1 + child.size() && name[parent.size()] == u'\\' &&
+           SameRegistryName(name.substr(0, parent.size()), parent) &&
+           SameRegistryName(name.substr(parent.size() + 1), child);
 }
 
 THive HiveOf(const std::u16string& kernelName) {
@@ -198,7 +206,7 @@ bool TRegistryTree::OpenChild(RegKey Parent, const std::u16string& ParentName,
         OpenSubKeyHandle(FRegistry, Parent, Name, kOptionOpenLink, kDelete, Child) != kErrorSuccess)
         return false;
     return FRegistry.QueryKeyName(Child.Get(), ChildKernelName) == kErrorSuccess &&
-           SameRegistryName(ChildKernelName, ChildName(ParentName, Name));
+           IsChildName(ChildKernelName, ParentName, Name);
 }
 
 // A key that holds a link's value is a link when opening it by name leads

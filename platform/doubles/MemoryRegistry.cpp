@@ -66,20 +66,22 @@ struct MemoryRegistry::Node {
     uint32_t deniedAccess = 0;
     bool denyDelete = false;
 
-    auto Position(const std::u16string& folded) {
-        return std::lower_bound(children.begin(), children.end(), folded,
-                                [](const std::pair<std::u16string, NodePtr>& a,
-                                   const std::u16string& b) { return a.first < b; });
+    // Where a child of this name is or would go; names compare folded
+    // without building folded copies, which keeps every call cheap.
+    auto Position(std::u16string_view name) {
+        return std::lower_bound(
+            children.begin(), children.end(), name,
+            [](const std::pair<std::u16string, NodePtr>& a, std::u16string_view b) {
+                return CompareRegistryNames(a.first, b) < 0;
+            });
     }
-    NodePtr Child(const std::u16string& name) {
-        std::u16string folded = Fold(name);
-        auto it = Position(folded);
-        return it != children.end() && it->first == folded ? it->second : nullptr;
+    NodePtr Child(std::u16string_view name) {
+        auto it = Position(name);
+        return it != children.end() && SameRegistryName(it->first, name) ? it->second : nullptr;
     }
-    Value* FindValue(const std::u16string& name) {
-        std::u16string folded = Fold(name);
+    Value* FindValue(std::u16string_view name) {
         for (auto& value : values)
-            if (value.folded == folded)
+            if (SameRegistryName(value.folded, name))
                 return &value;
         return nullptr;
     }
@@ -239,18 +241,25 @@ std::u16string MemoryRegistry::KernelName(RegKey root) {
 }
 
 std::u16string MemoryRegistry::NodeName(const Node& node) const {
-    std::vector<const Node*> chain;
-    for (const Node* n = &node; n != nullptr;) {
-        chain.push_back(n);
+    // Built back to front in one string: every QueryKeyName asks for it.
+    size_t length = 0;
+    const Node* top = &node;
+    for (const Node* n = &node; n != nullptr; n = n->parent.lock().get()) {
+        top = n;
         if (n->isRoot)
             break;
-        NodePtr parent = n->parent.lock();
-        n = parent.get();
+        length += n->name.size() + 1;
     }
-    std::u16string name = chain.back()->isRoot ? KernelName(chain.back()->rootKey) : u"";
-    for (auto it = chain.rbegin() + (chain.back()->isRoot ? 1 : 0); it != chain.rend(); ++it) {
-        name += u'\\';
-        name += (*it)->name;
+    const std::u16string rootName = top->isRoot ? KernelName(top->rootKey) : std::u16string();
+    std::u16string name(rootName.size() + length, u'\\');
+    std::copy(rootName.begin(), rootName.end(), name.begin());
+    size_t end = name.size();
+    for (const Node* n = &node; n != top || !top->isRoot; n = n->parent.lock().get()) {
+        end -= n->name.size();
+        std::copy(n->name.begin(), n->name.end(), name.begin() + static_cast<ptrdiff_t>(end));
+        --end; // the backslash before it
+        if (n == top)
+            break;
     }
     return name;
 }
@@ -414,15 +423,23 @@ long MemoryRegistry::Walk(const NodePtr& start, const std::u16string& path, bool
     if (!path.empty() && path.front() == u'\\')
         return kErrorBadPathname;
     NodePtr node = start;
-    auto parts = SplitPath(path);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        NodePtr child = node->Child(parts[i]);
-        if (!child)
-            return kErrorFileNotFound;
-        if (i + 1 < parts.size() || followLast)
-            if (long error = Follow(child, depth))
-                return error;
-        node = child;
+    const std::u16string_view rest(path);
+    size_t begin = 0;
+    while (begin < rest.size()) {
+        size_t end = rest.find(u'\\', begin);
+        if (end == std::u16string_view::npos)
+            end = rest.size();
+        if (end > begin) {
+            NodePtr child = node->Child(rest.substr(begin, end - begin));
+            if (!child)
+                return kErrorFileNotFound;
+            const bool last = rest.find_first_not_of(u'\\', end) == std::u16string_view::npos;
+            if (!last || followLast)
+                if (long error = Follow(child, depth))
+                    return error;
+            node = child;
+        }
+        begin = end + 1;
     }
     result = node;
     return kErrorSuccess;
