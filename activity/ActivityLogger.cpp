@@ -16,9 +16,12 @@ constexpr const char16_t* kSeverityTags[] = {u"[INFO]    ", u"[WARNING] ", u"[ER
 constexpr const char16_t* kUnknownSeverityTag = u"[UNKNOWN] ";
 
 // Each format has one %s; what stands before and after it, by action value.
+// A format with a detail has a second %s, for the part of the data after its
+// first NUL, with `between` before it.
 struct MessageFormat {
     const char16_t* before;
     const char16_t* after;
+    const char16_t* between = nullptr;
 };
 
 constexpr MessageFormat kMessageFormats[] = {
@@ -39,11 +42,33 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u"\" not deleted (access denied or locked)"},
     {u"  Name \"", u"\" deleted"},
     {u"  Name \"", u"\" not deleted  (access denied or locked)"},
+    {u"Checking what removing product \"", u"\" would delete"},
+    {u"Done: ", u""},
+    {u"  Key \"", u")", u"\" would be deleted ("},
+    {u"  Name \"", u")", u"\" would be deleted ("},
+    {u"  Key \"", u")", u"\" would not be deleted ("},
+    {u"  Name \"", u")", u"\" would not be deleted ("},
+    {u"Backup of everything deleted: \"", u"\""},
+    {u"  Key \"", u")", u"\" not deleted: the backup could not be written ("},
+    {u"  Name \"", u")", u"\" not deleted: the backup could not be written ("},
+    {u"Restoring from \"", u"\""},
+    {u"Done: ", u""},
+    {u"  Key \"", u")", u"\" restored ("},
+    {u"  Key \"", u")", u"\" not restored ("},
+    {u"Nothing was restored: ", u""},
+    {u"Profile \"", u")", u"\" not loaded ("},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];
-static_assert(kActionCount == aaNameNotDeleted + 1, "one format per action");
+static_assert(kActionCount == aaProfileNotLoaded + 1, "one format per action");
 
 } // namespace
+
+std::u16string WithDetail(const std::u16string& Subject, const std::u16string& Detail) {
+    std::u16string data = Subject;
+    data += u'\0';
+    data += Detail;
+    return data;
+}
 
 TActivityLogger::~TActivityLogger() {
     Clear();
@@ -103,7 +128,14 @@ std::u16string TActivityLogger::FormatEntry(const TActivityItem& Item,
         // Data goes in as stored: a "%" in it is an ordinary character.
         const MessageFormat& format = kMessageFormats[Item.Action];
         line += format.before;
-        line += Item.Data;
+        const size_t split = format.between ? Item.Data.find(u'\0') : std::u16string::npos;
+        if (split == std::u16string::npos) {
+            line += Item.Data;
+        } else {
+            line.append(Item.Data, 0, split);
+            line += format.between;
+            line.append(Item.Data, split + 1, std::u16string::npos);
+        }
         line += format.after;
     } else {
         line += u"Unknown action!";

@@ -29,8 +29,31 @@ enum TActivityAction : uint8_t {
     aaKeyDeleted,
     aaKeyNotDeleted,
     aaNameDeleted,
-    aaNameNotDeleted
+    aaNameNotDeleted,
+    // Beyond the removal itself: what a removal would delete (a preview),
+    // the backup written before deleting, and a restore from such a backup.
+    // Entries marked "detail" carry a subject and a detail, joined by
+    // WithDetail.
+    aaStartPreview,          // product name
+    aaStopPreview,           // "Success" when every rule could be applied
+    aaKeyWouldBeDeleted,     // key path; detail: what its tree holds
+    aaNameWouldBeDeleted,    // value path; detail: its type and size
+    aaKeyWouldNotBeDeleted,  // key path; detail: why
+    aaNameWouldNotBeDeleted, // value path; detail: why
+    aaBackupFile,            // the backup file's name
+    aaKeyNotBackedUp,        // key path; detail: why; nothing was deleted
+    aaNameNotBackedUp,       // value path; detail: why; nothing was deleted
+    aaStartRestore,          // the backup file's name
+    aaStopRestore,           // "Success" when everything was restored
+    aaKeyRestored,           // key path; detail: how many values
+    aaKeyNotRestored,        // key path; detail: why
+    aaRestoreRefused,        // why nothing was written
+    aaProfileNotLoaded,      // profile; detail: why
 };
+
+// The data of an entry with a detail: subject and detail joined by a NUL,
+// which no path the rule engine logs can hold.
+std::u16string WithDetail(const std::u16string& Subject, const std::u16string& Detail);
 
 struct TActivityItem {
     TActivitySeverity Severity = asInfo;

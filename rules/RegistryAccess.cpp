@@ -60,6 +60,11 @@ bool TRegistryAccess::ValueExists(const std::u16string& Name) {
     return FRegistry.QueryValue(FCurrentKey.Get(), Name, &type, nullptr, &size) == kErrorSuccess;
 }
 
+bool TRegistryAccess::ValueInfo(const std::u16string& Name, uint32_t& Type, uint32_t& Size) {
+    return FCurrentKey &&
+           FRegistry.QueryValue(FCurrentKey.Get(), Name, &Type, nullptr, &Size) == kErrorSuccess;
+}
+
 TRegDataType TRegistryAccess::GetDataType(const std::u16string& Name) {
     if (!FCurrentKey)
         return rdUnknown;

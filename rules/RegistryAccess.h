@@ -44,6 +44,8 @@ public:
     // On the open key; an empty name is the default value.
     bool ValueExists(const std::u16string& Name);
     TRegDataType GetDataType(const std::u16string& Name);
+    // The value's registry type and data size in bytes; false when it is absent.
+    bool ValueInfo(const std::u16string& Name, uint32_t& Type, uint32_t& Size);
     // The stored text, unexpanded, cut at the first NUL; empty when it has no
     // data or its size cannot be queried. Raises when the data cannot be
     // read or the value is no REG_SZ or REG_EXPAND_SZ.

@@ -249,8 +249,8 @@ bool TRegistryTree::DeleteBelow(RegKey Key, const std::u16string& KernelName, in
     return FRegistry.DeleteOpenKey(Key) == kErrorSuccess;
 }
 
-bool TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
-                              const std::function<bool(const TTreeKey&)>& Visit) {
+uint8_t TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
+                                 const std::function<bool(const TTreeKey&)>& Visit) {
     TTreeKey top;
     top.Handle = Key;
     top.KernelName = KernelName;
@@ -259,49 +259,53 @@ bool TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
     uint32_t values = 0;
     top.IsLink = ReadLink(Key, top.LinkTarget) &&
                  FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess && subKeys == 0;
-    bool stopped = false;
-    return VisitBelow(top, KernelDepth(KernelName), Visit, stopped);
+    uint8_t gaps = tgNone;
+    VisitBelow(top, KernelDepth(KernelName), Visit, gaps);
+    return gaps;
 }
 
-bool TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
-                               const std::function<bool(const TTreeKey&)>& Visit, bool& Stopped) {
+void TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
+                               const std::function<bool(const TTreeKey&)>& Visit, uint8_t& Gaps) {
     if (!Visit(Key)) {
-        Stopped = true;
-        return false;
+        Gaps |= tgStopped;
+        return;
     }
     if (Key.IsLink)
-        return true;
+        return;
     uint32_t subKeys = 0;
     uint32_t values = 0;
-    if (FRegistry.QueryKeyInfo(Key.Handle, subKeys, values) != kErrorSuccess)
-        return false;
+    if (FRegistry.QueryKeyInfo(Key.Handle, subKeys, values) != kErrorSuccess) {
+        Gaps |= tgUnreadable;
+        return;
+    }
     if (subKeys == 0)
-        return true;
-    if (Depth >= kMaxDepth)
-        return false;
-    bool complete = true;
+        return;
+    if (Depth >= kMaxDepth) {
+        Gaps |= tgTooDeep;
+        return;
+    }
     for (uint32_t index = 0; index < subKeys; ++index) {
         std::u16string name;
         const long error = FRegistry.EnumSubKey(Key.Handle, index, name);
         if (error == kErrorNoMoreItems)
             break;
+        if (error != kErrorSuccess) {
+            Gaps |= tgUnreadable;
+            continue;
+        }
         RegKeyHandle child;
         TTreeKey childKey;
-        if (error != kErrorSuccess ||
-            !OpenChild(Key.Handle, Key.KernelName, name, FAccess, child, childKey.KernelName)) {
-            complete = false;
+        if (!OpenChild(Key.Handle, Key.KernelName, name, FAccess, child, childKey.KernelName)) {
+            Gaps |= child ? tgRefused : tgUnreadable;
             continue;
         }
         childKey.Handle = child.Get();
         childKey.Path = Key.Path.empty() ? name : ChildName(Key.Path, name);
         childKey.IsLink = IsLinkKey(Key.Handle, name, childKey);
-        if (!VisitBelow(childKey, Depth + 1, Visit, Stopped)) {
-            complete = false;
-            if (Stopped)
-                return false;
-        }
+        VisitBelow(childKey, Depth + 1, Visit, Gaps);
+        if (Gaps & tgStopped)
+            return;
     }
-    return complete;
 }
 
 } // namespace keystrip

@@ -43,6 +43,15 @@ struct TTreeKey {
     std::u16string LinkTarget; // the kernel name a link leads to
 };
 
+// What a walk over a tree left out, as bits; 0 when it covered everything.
+enum TTreeGaps : uint8_t {
+    tgNone = 0,
+    tgUnreadable = 1, // a key whose subkeys could not be read
+    tgRefused = 2,    // a subkey that was not what was asked for
+    tgTooDeep = 4,    // keys below the registry's depth limit
+    tgStopped = 8,    // the visitor stopped the walk
+};
+
 class TRegistryTree {
 public:
     // The deepest a key can sit in the registry (levels below \REGISTRY).
@@ -66,11 +75,10 @@ public:
 
     // Calls Visit for the reached key and every key below it, parents before
     // children, subkeys in enumeration order; a link is visited but not
-    // entered. Returns false when a part of the tree was left out: refused,
-    // too deep, or unreadable. Visit returns false to stop the walk, which
-    // then also returns false.
-    bool VisitTree(platform::RegKey Key, const std::u16string& KernelName,
-                   const std::function<bool(const TTreeKey&)>& Visit);
+    // entered. Returns what was left out (TTreeGaps); Visit returns false to
+    // stop the walk.
+    uint8_t VisitTree(platform::RegKey Key, const std::u16string& KernelName,
+                      const std::function<bool(const TTreeKey&)>& Visit);
 
     // True for a name a C-string call cannot address (it holds a NUL).
     static bool HasNul(const std::u16string& Name) {
@@ -82,8 +90,8 @@ private:
                    const std::u16string& Part, bool Leaf, bool AsLink, platform::RegKeyHandle& Key,
                    std::u16string& Name);
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
-    bool VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
-                    bool& Stopped);
+    void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
+                    uint8_t& Gaps);
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Name, uint32_t Access, platform::RegKeyHandle& Child,
                    std::u16string& ChildName);

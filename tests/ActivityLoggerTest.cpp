@@ -101,7 +101,41 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{aaKeyNotDeleted, u"  Key \"X\" not deleted (access denied or locked)"},
         FormatRow{aaNameDeleted, u"  Name \"X\" deleted"},
         FormatRow{aaNameNotDeleted, u"  Name \"X\" not deleted  (access denied or locked)"},
-        FormatRow{17, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
+        FormatRow{33, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
+
+// The actions beyond the removal itself, with data "X" and, where the format
+// has a detail, the detail "Y".
+INSTANTIATE_TEST_SUITE_P(
+    BeyondRemoval, MessageFormatTest,
+    testing::Values(FormatRow{aaStartPreview, u"Checking what removing product \"X\" would delete"},
+                    FormatRow{aaStopPreview, u"Done: X"},
+                    FormatRow{aaBackupFile, u"Backup of everything deleted: \"X\""},
+                    FormatRow{aaStartRestore, u"Restoring from \"X\""},
+                    FormatRow{aaStopRestore, u"Done: X"},
+                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"}));
+
+TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
+    const std::pair<TActivityAction, std::u16string> rows[] = {
+        {aaKeyWouldBeDeleted, u"  Key \"X\" would be deleted (Y)"},
+        {aaNameWouldBeDeleted, u"  Name \"X\" would be deleted (Y)"},
+        {aaKeyWouldNotBeDeleted, u"  Key \"X\" would not be deleted (Y)"},
+        {aaNameWouldNotBeDeleted, u"  Name \"X\" would not be deleted (Y)"},
+        {aaKeyNotBackedUp, u"  Key \"X\" not deleted: the backup could not be written (Y)"},
+        {aaNameNotBackedUp, u"  Name \"X\" not deleted: the backup could not be written (Y)"},
+        {aaKeyRestored, u"  Key \"X\" restored (Y)"},
+        {aaKeyNotRestored, u"  Key \"X\" not restored (Y)"},
+        {aaProfileNotLoaded, u"Profile \"X\" not loaded (Y)"},
+    };
+    for (const auto& [action, line] : rows) {
+        TActivityLogger log;
+        log.Log(asInfo, action, WithDetail(u"X", u"Y"));
+        EXPECT_EQ(log.Export({eoInfo}), line) << int(action);
+    }
+    // A NUL in the data of an action without a detail is data like any other.
+    TActivityLogger log;
+    log.Log(asInfo, aaKeyDeleted, WithDetail(u"X", u"%s"));
+    EXPECT_EQ(log.Export({eoInfo}), std::u16string(u"  Key \"X\0%s\" deleted", 20));
+}
 
 struct DataRow {
     std::u16string data;

@@ -1,0 +1,182 @@
+#include "rules/ZolvaProductInspector.h"
+
+#include "common/Utf.h"
+#include "rules/RegistryAccess.h"
+#include "rules/RegistryTree.h"
+
+#include <string>
+
+namespace keystrip {
+
+using namespace platform;
+
+namespace {
+
+std::u16string Count(uint64_t count, const char* one, const char* many) {
+    return U16(std::to_string(count) + ' ' + (count == 1 ? one : many));
+}
+
+const std::u16string kNamesRoot = u"it names a whole root";
+const std::u16string kHoldsNul = u"its name holds a NUL character";
+const std::u16string kSteered = u"the way to it leads through a registry link";
+
+} // namespace
+
+std::u16string RegistryTypeName(uint32_t Type) {
+    switch (Type) {
+    case kRegNone:
+        return u"REG_NONE";
+    case kRegSz:
+        return u"REG_SZ";
+    case kRegExpandSz:
+        return u"REG_EXPAND_SZ";
+    case kRegBinary:
+        return u"REG_BINARY";
+    case kRegDword:
+        return u"REG_DWORD";
+    case kRegDwordBigEndian:
+        return u"REG_DWORD_BIG_ENDIAN";
+    case kRegLink:
+        return u"REG_LINK";
+    case kRegMultiSz:
+        return u"REG_MULTI_SZ";
+    case kRegQword:
+        return u"REG_QWORD";
+    default:
+        return U16("type " + std::to_string(Type));
+    }
+}
+
+TZolvaProductInspector::TZolvaProductInspector(TZolvaProduct* Product, TActivityLogger* Activity,
+                                               IRegistry& Registry)
+    : TZolvaRuleProcessor(Product, Activity, Registry) {}
+
+bool TZolvaProductInspector::ProductInspected() {
+    bool answer = true;
+    if (FProduct == nullptr)
+        return true;
+    try {
+        LogSuccess(aaStartPreview, FProduct->Name());
+        const int count = FProduct->RemovalCount();
+        for (int index = 0; index < count; ++index)
+            if (!InspectRule(*FProduct->Removals(index)))
+                answer = false;
+        LogSuccess(aaStopPreview, GetResultText(answer));
+    } catch (...) {
+        answer = false;
+        try {
+            LogActivity(aaFatalError, asError, u"5");
+        } catch (...) {
+            // Only exhausted memory gets here; the caller must not see it.
+        }
+    }
+    return answer;
+}
+
+bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule) {
+    try {
+        TZolvaRuleLogData data;
+        data.Root = Rule.Root;
+        data.Key = Rule.Key;
+        data.Name = Rule.Name;
+        const std::u16string keyPath = GetKeyPath(data);
+        switch (Rule.Action) {
+        case raCompleteKey:
+            return InspectKey(Rule, keyPath);
+        case raNameOnly:
+            return InspectValue(Rule, keyPath, GetValuePath(data));
+        }
+        return true;
+    } catch (...) {
+        LogActivity(aaFatalError, asError, u"6");
+        return false;
+    }
+}
+
+bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
+                                        const std::u16string& KeyPath) {
+    auto refuse = [&](const std::u16string& why) {
+        LogActivity(aaKeyWouldNotBeDeleted, FLogFailureSeverity, WithDetail(KeyPath, why));
+        return false;
+    };
+    if (TRegistryAccess::NamesRoot(Rule.Key))
+        return refuse(kNamesRoot);
+    if (TRegistryTree::HasNul(Rule.Key))
+        return refuse(kHoldsNul);
+    TRegistryAccess access(FRegistry, kKeyAllAccess);
+    access.SetRootKey(GetRootHandle(Rule.Root));
+    if (!access.KeyExists(Rule.Key)) {
+        LogSuccess(aaKeyNotFound, KeyPath);
+        return true;
+    }
+    TRegistryTree tree(FRegistry, kKeyAllAccess);
+    RegKeyHandle key;
+    std::u16string kernelName;
+    switch (tree.Reach(GetRootHandle(Rule.Root), Rule.Key, true, key, kernelName)) {
+    case TKeyReach::Absent:
+        LogSuccess(aaKeyNotFound, KeyPath);
+        return true;
+    case TKeyReach::Refused:
+        return refuse(kSteered);
+    case TKeyReach::Reached:
+        break;
+    }
+    uint64_t keys = 0;
+    uint64_t values = 0;
+    const uint8_t gaps = tree.VisitTree(key.Get(), kernelName, [&](const TTreeKey& visited) {
+        ++keys;
+        uint32_t subKeys = 0;
+        uint32_t valueCount = 0;
+        if (!visited.IsLink &&
+            FRegistry.QueryKeyInfo(visited.Handle, subKeys, valueCount) == kErrorSuccess)
+            values += valueCount;
+        return true;
+    });
+    const std::u16string counted =
+        Count(keys, "key", "keys") + u", " + Count(values, "value", "values");
+    if (gaps & (tgRefused | tgTooDeep))
+        return refuse(counted + ((gaps & tgTooDeep)
+                                     ? u"; keys below the registry's depth limit would stay"
+                                     : u"; a key inside it is not what its name says"));
+    if (gaps & tgUnreadable) {
+        LogSuccess(aaKeyWouldBeDeleted,
+                   WithDetail(KeyPath, u"at least " + counted + u"; part of it cannot be read"));
+        return true;
+    }
+    LogSuccess(aaKeyWouldBeDeleted, WithDetail(KeyPath, counted));
+    return true;
+}
+
+bool TZolvaProductInspector::InspectValue(const TZolvaProductRemoveRule& Rule,
+                                          const std::u16string& KeyPath,
+                                          const std::u16string& ValuePath) {
+    if (TRegistryTree::HasNul(Rule.Key) || TRegistryTree::HasNul(Rule.Name)) {
+        LogActivity(aaNameWouldNotBeDeleted, FLogFailureSeverity, WithDetail(ValuePath, kHoldsNul));
+        return false;
+    }
+    TRegistryAccess access(FRegistry, kKeyAllAccess);
+    access.SetRootKey(GetRootHandle(Rule.Root));
+    const TKeyReach reach =
+        TRegistryAccess::NamesRoot(Rule.Key)
+            ? (access.OpenKey(Rule.Key) ? TKeyReach::Reached : TKeyReach::Absent)
+            : access.ReachKey(Rule.Key);
+    if (reach == TKeyReach::Absent) {
+        LogSuccess(aaKeyNotFound, KeyPath);
+        return true;
+    }
+    if (reach == TKeyReach::Refused) {
+        LogActivity(aaNameWouldNotBeDeleted, FLogFailureSeverity, WithDetail(ValuePath, kSteered));
+        return false;
+    }
+    uint32_t type = 0;
+    uint32_t size = 0;
+    if (!access.ValueInfo(Rule.Name, type, size)) {
+        LogSuccess(aaNameNotFound, ValuePath);
+        return true;
+    }
+    LogSuccess(aaNameWouldBeDeleted, WithDetail(ValuePath, RegistryTypeName(type) + u", " +
+                                                               Count(size, "byte", "bytes")));
+    return true;
+}
+
+} // namespace keystrip

@@ -1,0 +1,36 @@
+// What a removal would delete, read from the registry without changing it:
+// for each removal rule of a product, whether its key or value is there and
+// how much a removal would take with it. It reaches keys and walks trees
+// exactly as the remover does (TRegistryTree), with the remover's access, so
+// it counts, and refuses, what a removal would delete, and refuse. Opening a
+// key changes nothing.
+#pragma once
+
+#include "rules/ZolvaRuleProcessor.h"
+
+namespace keystrip {
+
+class TZolvaProductInspector : public TZolvaRuleProcessor {
+public:
+    TZolvaProductInspector(TZolvaProduct* Product, TActivityLogger* Activity,
+                           platform::IRegistry& Registry);
+
+    // Logs one entry per removal rule between aaStartPreview and
+    // aaStopPreview: aaKeyWouldBeDeleted with the keys and values of its
+    // tree, aaNameWouldBeDeleted with the value's type and size, a "not
+    // found" entry, or a "would not be deleted" warning with its reason.
+    // True when every rule could be applied in full. Errors are caught and
+    // logged as aaFatalError "5" (product) or "6" (rule).
+    bool ProductInspected();
+
+private:
+    bool InspectRule(const TZolvaProductRemoveRule& Rule);
+    bool InspectKey(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
+    bool InspectValue(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath,
+                      const std::u16string& ValuePath);
+};
+
+// "REG_SZ", "REG_DWORD", ..., or the type's number for one without a name.
+std::u16string RegistryTypeName(uint32_t Type);
+
+} // namespace keystrip
