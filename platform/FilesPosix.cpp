@@ -5,6 +5,7 @@
 #include "common/Errors.h"
 #include "common/Utf.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -87,6 +88,52 @@ void WriteFileBytes(const std::u16string& fileName, const std::string& bytes) {
     }
     if (fd.Close() != 0)
         Fail("Cannot write file", name, errno);
+}
+
+struct FileAppender::Handle {
+    explicit Handle(int fd) : file(fd) {}
+    FileDescriptor file;
+};
+
+FileAppender::FileAppender(const std::u16string& fileName) : FName(fileName) {
+    const std::string name = Utf16ToUtf8(fileName);
+    FHandle = std::make_unique<Handle>(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (FHandle->file.Get() < 0)
+        Fail("Cannot open", name, errno);
+    struct stat info {};
+    if (::fstat(FHandle->file.Get(), &info) != 0)
+        Fail("Cannot read the size of", name, errno);
+    FSize = static_cast<uint64_t>(info.st_size);
+}
+
+FileAppender::~FileAppender() = default;
+
+std::vector<uint8_t> FileAppender::Head(size_t count) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, FSize)));
+    const ssize_t n = ::pread(FHandle->file.Get(), bytes.data(), bytes.size(), 0);
+    if (n < 0)
+        Fail("Cannot read", Utf16ToUtf8(FName), errno);
+    bytes.resize(static_cast<size_t>(n));
+    return bytes;
+}
+
+void FileAppender::Append(const std::vector<uint8_t>& bytes) {
+    const std::string name = Utf16ToUtf8(FName);
+    if (::lseek(FHandle->file.Get(), 0, SEEK_END) < 0)
+        Fail("Cannot write", name, errno);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(FHandle->file.Get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            Fail("Cannot write", name, n < 0 ? errno : ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+    // On disk before whatever it covers is deleted.
+    if (::fsync(FHandle->file.Get()) != 0)
+        Fail("Cannot write", name, errno);
+    FSize += bytes.size();
 }
 
 } // namespace keystrip::platform

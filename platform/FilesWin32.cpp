@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace keystrip::platform {
 
 namespace {
@@ -91,6 +93,55 @@ void WriteFileBytes(const std::u16string& fileName, const std::string& bytes) {
             Fail("Cannot write file", fileName, ::GetLastError());
         done += n;
     }
+}
+
+struct FileAppender::Handle {
+    explicit Handle(HANDLE handle) : file(handle) {}
+    FileHandle file;
+};
+
+FileAppender::FileAppender(const std::u16string& fileName) : FName(fileName) {
+    FHandle = std::make_unique<Handle>(::CreateFileW(Wide(fileName), GENERIC_READ | GENERIC_WRITE,
+                                                     FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!FHandle->file.Valid())
+        Fail("Cannot open", fileName, ::GetLastError());
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(FHandle->file.Get(), &size))
+        Fail("Cannot read the size of", fileName, ::GetLastError());
+    FSize = static_cast<uint64_t>(size.QuadPart);
+}
+
+FileAppender::~FileAppender() = default;
+
+std::vector<uint8_t> FileAppender::Head(size_t count) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, FSize)));
+    LARGE_INTEGER start{};
+    DWORD read = 0;
+    if (!::SetFilePointerEx(FHandle->file.Get(), start, nullptr, FILE_BEGIN) ||
+        (!bytes.empty() && !::ReadFile(FHandle->file.Get(), bytes.data(),
+                                       static_cast<DWORD>(bytes.size()), &read, nullptr)))
+        Fail("Cannot read", FName, ::GetLastError());
+    bytes.resize(read);
+    return bytes;
+}
+
+void FileAppender::Append(const std::vector<uint8_t>& bytes) {
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(FHandle->file.Get(), end, nullptr, FILE_END))
+        Fail("Cannot write", FName, ::GetLastError());
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const auto part = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD n = 0;
+        if (!::WriteFile(FHandle->file.Get(), bytes.data() + done, part, &n, nullptr) || n == 0)
+            Fail("Cannot write", FName, ::GetLastError());
+        done += n;
+    }
+    // On disk before whatever it covers is deleted.
+    if (!::FlushFileBuffers(FHandle->file.Get()))
+        Fail("Cannot write", FName, ::GetLastError());
+    FSize += bytes.size();
 }
 
 } // namespace keystrip::platform

@@ -94,7 +94,7 @@ TRegistryTree::TRegistryTree(IRegistry& Registry, uint32_t Access)
     : FRegistry(Registry), FAccess(Access) {}
 
 TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool OpenLeafAsLink,
-                               RegKeyHandle& Key, std::u16string& KernelName) {
+                               RegKeyHandle& Key, std::u16string& KernelName, TReachMode Mode) {
     Key.Close();
     KernelName.clear();
     if (HasNul(Path))
@@ -103,14 +103,19 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
     // A root itself is never reached: no rule owns one.
     if (parts.empty())
         return TKeyReach::Refused;
-    RegKeyHandle current;
+    // Below an open key (a user's hive loaded elsewhere), every part is
+    // checked against that key's name.
     std::u16string currentName;
+    if (!IsPredefinedKey(Root) && FRegistry.QueryKeyName(Root, currentName) != kErrorSuccess)
+        return TKeyReach::Refused;
+    RegKeyHandle current;
     for (size_t i = 0; i < parts.size(); ++i) {
         const bool leaf = i + 1 == parts.size();
         RegKeyHandle next;
         std::u16string nextName;
-        const TKeyReach reach = Step(Root, current.Get(), currentName, parts[i], leaf,
-                                     leaf && OpenLeafAsLink, next, nextName);
+        const RegKey parent = i == 0 && !IsPredefinedKey(Root) ? Root : current.Get();
+        const TKeyReach reach = Step(Root, parent, currentName, parts[i], leaf,
+                                     leaf && OpenLeafAsLink, Mode, next, nextName);
         if (reach != TKeyReach::Reached)
             return reach;
         current = std::move(next);
@@ -121,30 +126,43 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
     return TKeyReach::Reached;
 }
 
-// One part of a path. Parent 0 is the root: the first part is opened from the
-// root with the view flag, which may redirect it (HKLM\SOFTWARE is
+// One part of a path. Parent 0 is the predefined root: the first part is
+// opened from it with the view flag, which may redirect it (HKLM\SOFTWARE is
 // ...\Software\Wow6432Node for a 32-bit process), so it is checked by its
 // last part and its hive; every later part must be exactly the child asked
 // for. Each part is opened as itself even when it is a link; a link is then
-// followed only when it leads from machine keys to machine keys.
+// followed only when it leads from machine keys to machine keys. In
+// rmCreate a missing part is created (as a link when AsLink).
 TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& ParentName,
-                              const std::u16string& Part, bool Leaf, bool AsLink, RegKeyHandle& Key,
-                              std::u16string& Name) {
+                              const std::u16string& Part, bool Leaf, bool AsLink, TReachMode Mode,
+                              RegKeyHandle& Key, std::u16string& Name) {
     const bool first = Parent == 0;
     auto open = [&](uint32_t options, uint32_t access, RegKeyHandle& out) {
         return first ? OpenKeyHandle(FRegistry, Root, Part, options, access, out)
                      : OpenSubKeyHandle(FRegistry, Parent, Part, options, access, out);
     };
-    const uint32_t access = Leaf ? FAccess | kKeyQueryValue : kKeyQueryValue;
+    const bool create = Mode == TReachMode::rmCreate;
+    const uint32_t access =
+        Leaf ? FAccess | kKeyQueryValue : kKeyQueryValue | (create ? kKeyCreateSubKey : 0);
     long error = open(kOptionOpenLink, access, Key);
     bool canRead = error == kErrorSuccess;
-    if (error == kErrorAccessDenied) {
+    if (error == kErrorAccessDenied && !create) {
         // A key on the path that denies reading can still be passed; a key
         // to delete needs no more than DELETE once its subkeys are gone.
         if (Leaf && AsLink)
             error = open(kOptionOpenLink, kDelete, Key);
         else if (!Leaf)
             error = open(kOptionOpenLink, 0, Key);
+    }
+    if (error == kErrorFileNotFound && create) {
+        const uint32_t options = AsLink ? kOptionCreateLink : 0;
+        RegKey created = 0;
+        bool isNew = false;
+        error = first ? FRegistry.CreateKey(Root, Part, options, access, created, isNew)
+                      : FRegistry.CreateSubKey(Parent, Part, options, access, created, isNew);
+        if (error == kErrorSuccess)
+            Key = RegKeyHandle(FRegistry, created);
+        canRead = error == kErrorSuccess;
     }
     if (error != kErrorSuccess)
         return TKeyReach::Absent;
@@ -154,7 +172,7 @@ TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& 
     const bool expected =
         first ? RootHolds(Root, HiveOf(Name)) &&
                     (EndsWithPart(Name, Part) || EndsWithPart(Name, Part + u"\\Wow6432Node"))
-              : SameRegistryName(Name, ChildName(ParentName, Part));
+              : IsChildName(Name, ParentName, Part);
     if (!expected)
         return TKeyReach::Refused;
     if (AsLink || !canRead)

@@ -32,6 +32,9 @@ enum class TKeyReach {
     Refused, // a link the walk must not follow, or a key that is not what was asked for
 };
 
+// Whether reaching a key may create the parts of its path that are missing.
+enum class TReachMode { rmOpen, rmCreate };
+
 // A key met by a walk.
 struct TTreeKey {
     platform::RegKey Handle = 0;
@@ -61,11 +64,14 @@ public:
     // read access along the path to the top.
     TRegistryTree(platform::IRegistry& Registry, uint32_t Access);
 
-    // Opens Path below the predefined Root. With OpenLeafAsLink the last part
-    // is opened as itself even when it is a link (to delete the link, not its
-    // target); otherwise it is treated like every other part of the path.
+    // Opens Path below Root, a predefined root or an open key. With
+    // OpenLeafAsLink the last part is opened as itself even when it is a link
+    // (to delete the link, not its target); otherwise it is treated like
+    // every other part of the path. rmCreate creates what is missing, the
+    // last part as a link when OpenLeafAsLink (its target is then to be set).
     TKeyReach Reach(platform::RegKey Root, const std::u16string& Path, bool OpenLeafAsLink,
-                    platform::RegKeyHandle& Key, std::u16string& KernelName);
+                    platform::RegKeyHandle& Key, std::u16string& KernelName,
+                    TReachMode Mode = TReachMode::rmOpen);
 
     // Deletes the reached key with its whole subtree, from the last subkey
     // down; true iff the key itself is gone. What cannot be deleted (refused,
@@ -87,8 +93,8 @@ public:
 
 private:
     TKeyReach Step(platform::RegKey Root, platform::RegKey Parent, const std::u16string& ParentName,
-                   const std::u16string& Part, bool Leaf, bool AsLink, platform::RegKeyHandle& Key,
-                   std::u16string& Name);
+                   const std::u16string& Part, bool Leaf, bool AsLink, TReachMode Mode,
+                   platform::RegKeyHandle& Key, std::u16string& Name);
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
                     uint8_t& Gaps);
