@@ -29,6 +29,23 @@ constexpr TRootName kRoots[] = {
     {platform::kHkeyCurrentConfig, u"HKEY_CURRENT_CONFIG"},
 };
 
+const TRootName* FindRoot(const std::u16string& path) {
+    const std::u16string name = path.substr(0, path.find(u'\\'));
+    for (const TRootName& entry : kRoots) {
+        if (AsciiSameText(name, entry.Name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+// Why SplitRegFilePath refuses a path.
+std::string PathProblem(const std::u16string& path) {
+    if (FindRoot(path) == nullptr)
+        return "does not start with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, "
+               "HKEY_USERS or HKEY_CURRENT_CONFIG";
+    return "has an empty name part (two backslashes in a row, or one at the end)";
+}
+
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
@@ -141,9 +158,8 @@ void CheckKeyPath(const std::u16string& path) {
     platform::RegKey root = 0;
     std::u16string relative;
     if (!SplitRegFilePath(path, root, relative))
-        throw ERegFileError(0, "the key " + Shown(path) +
-                                   " cannot be written: it does not start with a root key or "
-                                   "has an empty name part");
+        throw ERegFileError(0, "the key " + Shown(path) + " cannot be written: it " +
+                                   PathProblem(path));
 }
 
 // --- Reading -----------------------------------------------------------------
@@ -246,10 +262,8 @@ private:
         platform::RegKey root = 0;
         std::u16string relative;
         if (!SplitRegFilePath(key.Path, root, relative))
-            throw ERegFileError(number, "the key " + Shown(key.Path) +
-                                            " does not start with HKEY_LOCAL_MACHINE, "
-                                            "HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS or "
-                                            "HKEY_CURRENT_CONFIG, or has an empty name part");
+            throw ERegFileError(number, "the key " + Shown(key.Path) + " " +
+                                            PathProblem(key.Path));
         return key;
     }
 
@@ -459,15 +473,10 @@ std::u16string RegFileRootName(platform::RegKey root) {
 
 bool SplitRegFilePath(const std::u16string& path, platform::RegKey& root,
                       std::u16string& relative) {
-    const size_t slash = path.find(u'\\');
-    const std::u16string rootName = path.substr(0, slash);
-    const TRootName* found = nullptr;
-    for (const TRootName& entry : kRoots) {
-        if (AsciiSameText(rootName, entry.Name))
-            found = &entry;
-    }
+    const TRootName* found = FindRoot(path);
     if (found == nullptr)
         return false;
+    const size_t slash = path.find(u'\\');
     std::u16string rest = slash == std::u16string::npos ? u"" : path.substr(slash + 1);
     if (slash != std::u16string::npos) {
         // Every part between backslashes must have a name.

@@ -31,7 +31,7 @@ shift $((OPTIND - 1))
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(DefinitionFuzzer InterfaceTextsFuzzer CommandLineFuzzer FormatFuzzer)
+    targets=(DefinitionFuzzer InterfaceTextsFuzzer CommandLineFuzzer FormatFuzzer RegFileFuzzer)
 fi
 
 cmake --preset fuzz >/dev/null
