@@ -31,7 +31,8 @@ shift $((OPTIND - 1))
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(DefinitionFuzzer InterfaceTextsFuzzer CommandLineFuzzer FormatFuzzer RemoverFuzzer)
+    targets=(DefinitionFuzzer InterfaceTextsFuzzer CommandLineFuzzer FormatFuzzer RemoverFuzzer
+        RegFileFuzzer)
 fi
 
 cmake --preset fuzz >/dev/null
