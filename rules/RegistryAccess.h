@@ -39,6 +39,7 @@ public:
     // becomes the open key.
     TKeyReach ReachKey(const std::u16string& Key);
     bool HasOpenKey() const { return static_cast<bool>(FCurrentKey); }
+    platform::RegKey CurrentKey() const { return FCurrentKey.Get(); }
     void CloseKey();
 
     // On the open key; an empty name is the default value.

@@ -94,7 +94,8 @@ TRegistryTree::TRegistryTree(IRegistry& Registry, uint32_t Access)
     : FRegistry(Registry), FAccess(Access) {}
 
 TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool OpenLeafAsLink,
-                               RegKeyHandle& Key, std::u16string& KernelName, TReachMode Mode) {
+                               RegKeyHandle& Key, std::u16string& KernelName, TReachMode Mode,
+                               bool* Created) {
     Key.Close();
     KernelName.clear();
     if (HasNul(Path))
@@ -114,10 +115,13 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
         RegKeyHandle next;
         std::u16string nextName;
         const RegKey parent = i == 0 && !IsPredefinedKey(Root) ? Root : current.Get();
+        bool created = false;
         const TKeyReach reach = Step(Root, parent, currentName, parts[i], leaf,
-                                     leaf && OpenLeafAsLink, Mode, next, nextName);
+                                     leaf && OpenLeafAsLink, Mode, next, nextName, created);
         if (reach != TKeyReach::Reached)
             return reach;
+        if (leaf && Created != nullptr)
+            *Created = created;
         current = std::move(next);
         currentName = std::move(nextName);
     }
@@ -135,7 +139,7 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
 // rmCreate a missing part is created (as a link when AsLink).
 TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& ParentName,
                               const std::u16string& Part, bool Leaf, bool AsLink, TReachMode Mode,
-                              RegKeyHandle& Key, std::u16string& Name) {
+                              RegKeyHandle& Key, std::u16string& Name, bool& Created) {
     const bool first = Parent == 0;
     auto open = [&](uint32_t options, uint32_t access, RegKeyHandle& out) {
         return first ? OpenKeyHandle(FRegistry, Root, Part, options, access, out)
@@ -162,6 +166,7 @@ TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& 
                       : FRegistry.CreateSubKey(Parent, Part, options, access, created, isNew);
         if (error == kErrorSuccess)
             Key = RegKeyHandle(FRegistry, created);
+        Created = error == kErrorSuccess && isNew;
         canRead = error == kErrorSuccess;
     }
     if (error != kErrorSuccess)

@@ -68,10 +68,11 @@ public:
     // OpenLeafAsLink the last part is opened as itself even when it is a link
     // (to delete the link, not its target); otherwise it is treated like
     // every other part of the path. rmCreate creates what is missing, the
-    // last part as a link when OpenLeafAsLink (its target is then to be set).
+    // last part as a link when OpenLeafAsLink (its target is then to be set);
+    // Created then tells whether the last part was new.
     TKeyReach Reach(platform::RegKey Root, const std::u16string& Path, bool OpenLeafAsLink,
                     platform::RegKeyHandle& Key, std::u16string& KernelName,
-                    TReachMode Mode = TReachMode::rmOpen);
+                    TReachMode Mode = TReachMode::rmOpen, bool* Created = nullptr);
 
     // Deletes the reached key with its whole subtree, from the last subkey
     // down; true iff the key itself is gone. What cannot be deleted (refused,
@@ -94,7 +95,7 @@ public:
 private:
     TKeyReach Step(platform::RegKey Root, platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Part, bool Leaf, bool AsLink, TReachMode Mode,
-                   platform::RegKeyHandle& Key, std::u16string& Name);
+                   platform::RegKeyHandle& Key, std::u16string& Name, bool& Created);
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
                     uint8_t& Gaps);

@@ -1,8 +1,11 @@
 #include "rules/ZolvaRuleProcessor.h"
 
+#include "backup/RegFile.h"
+#include "common/Errors.h"
 #include "common/TextCase.h"
 #include "common/Utf.h"
 #include "rules/RegistryAccess.h"
+#include "rules/RuleBackup.h"
 
 namespace keystrip {
 
@@ -184,6 +187,26 @@ bool TZolvaProductDetector::CheckRule(const TZolvaProductDectectRule& Rule) {
 
 // --- TZolvaProductRemover -----------------------------------------------------
 
+namespace {
+
+// A rule's key as the backup names it: the root's full name, then the path
+// below it without empty parts.
+std::u16string BackupPath(const TZolvaProductRemoveRule& Rule) {
+    std::u16string path = RootKeyToText(Rule.Root);
+    size_t start = 0;
+    while (start < Rule.Key.size()) {
+        size_t end = Rule.Key.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = Rule.Key.size();
+        if (end > start)
+            path += u'\\' + Rule.Key.substr(start, end - start);
+        start = end + 1;
+    }
+    return path;
+}
+
+} // namespace
+
 TZolvaProductRemover::TZolvaProductRemover(TZolvaProduct* Product, TActivityLogger* Activity,
                                            IRegistry& Registry)
     : TZolvaRuleProcessor(Product, Activity, Registry) {}
@@ -247,6 +270,8 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
                 LogSuccess(aaKeyNotFound, GetKeyPath(logData()));
                 return true;
             }
+            if (FBackup != nullptr)
+                return DeleteKeyBackedUp(Rule, GetKeyPath(logData()));
             bool deleted = access.DeleteKey(Rule.Key);
             LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
             return deleted;
@@ -272,6 +297,16 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
             }
             bool removed = true;
             if (access.ValueExists(Rule.Name)) {
+                if (FBackup != nullptr) {
+                    try {
+                        TRuleBackup(FRegistry, *FBackup)
+                            .BackUpValue(access.CurrentKey(), BackupPath(Rule), Rule.Name);
+                    } catch (const EKeystripError& e) {
+                        LogActivity(aaNameNotBackedUp, FLogFailureSeverity,
+                                    WithDetail(GetValuePath(logData()), U16(e.what())));
+                        return false;
+                    }
+                }
                 removed = access.DeleteValue(Rule.Name);
                 LogResult(removed, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
             } else {
@@ -286,6 +321,29 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
         LogActivity(aaFatalError, asError, u"4");
         return false;
     }
+}
+
+// The key is reached once: what is backed up is exactly the tree that is
+// then deleted, and nothing of it goes before the backup is on disk.
+bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule,
+                                             const std::u16string& KeyPath) {
+    TRegistryTree tree(FRegistry, kKeyAllAccess);
+    RegKeyHandle key;
+    std::u16string kernelName;
+    if (tree.Reach(GetRootHandle(Rule.Root), Rule.Key, true, key, kernelName) !=
+        TKeyReach::Reached) {
+        LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
+        return false;
+    }
+    try {
+        TRuleBackup(FRegistry, *FBackup).BackUpTree(tree, key.Get(), kernelName, BackupPath(Rule));
+    } catch (const EKeystripError& e) {
+        LogActivity(aaKeyNotBackedUp, FLogFailureSeverity, WithDetail(KeyPath, U16(e.what())));
+        return false;
+    }
+    const bool deleted = tree.DeleteTree(key.Get(), kernelName);
+    LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
+    return deleted;
 }
 
 } // namespace keystrip

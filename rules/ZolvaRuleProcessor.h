@@ -16,6 +16,8 @@
 
 namespace keystrip {
 
+class IBackupSink;
+
 // A neutral copy of a rule's fields, from which every log text is built.
 struct TZolvaRuleLogData {
     TZolvaProductRootKey Root = rkClassesRoot;
@@ -75,6 +77,12 @@ public:
     bool SimulateOnly() const { return FSimulateOnly; }
     void SetSimulateOnly(bool Value) { FSimulateOnly = Value; }
 
+    // With a backup, every rule writes what it is about to delete to it
+    // first and deletes only once that is on disk; a rule whose targets
+    // cannot be backed up deletes nothing and fails (aaKeyNotBackedUp,
+    // aaNameNotBackedUp). Borrowed; null for none.
+    void SetBackup(IBackupSink* Backup) { FBackup = Backup; }
+
     // True when every removal rule succeeded; a failing rule does not stop
     // the ones after it, and nothing is undone.
     bool ProductRemoved();
@@ -82,8 +90,10 @@ public:
 private:
     static void GetLogData(const TZolvaProductRemoveRule& Rule, TZolvaRuleLogData& LogData);
     bool ApplyRule(const TZolvaProductRemoveRule& Rule);
+    bool DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
 
     bool FSimulateOnly = false;
+    IBackupSink* FBackup = nullptr;
 };
 
 } // namespace keystrip

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,25 @@ inline std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
         bytes.push_back(static_cast<uint8_t>(c >> 8));
     }
     return bytes;
+}
+
+// Text for dumps: UTF-8, with NUL shown as \0.
+inline std::string DumpText(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text)
+        out += c == u'\0' ? std::string("\\0") : Utf16ToUtf8(std::u16string(1, c));
+    return out;
+}
+
+inline std::string DumpValue(const std::string& path, const std::u16string& name, uint32_t type,
+                             const std::vector<uint8_t>& data) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t b : data) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return "V " + path + " | " + DumpText(name) + " | " + std::to_string(type) + " | " + hex;
 }
 
 inline std::vector<uint8_t> DwordBytes(uint32_t value) {
@@ -78,6 +98,10 @@ public:
     // The counted names of a key's subkeys, in enumeration order.
     virtual std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
                                                     const std::u16string& relative) = 0;
+    // Everything at and below a key, one sorted line per key, link and
+    // value: paths below the key, value types and every data byte.
+    virtual std::vector<std::string> Dump(TZolvaProductRootKey root,
+                                          const std::u16string& relative) = 0;
     virtual bool KeyPresent(TZolvaProductRootKey root, const std::u16string& relative) = 0;
     virtual bool LinkPresent(TZolvaProductRootKey root, const std::u16string& relative) = 0;
     virtual bool ValuePresent(TZolvaProductRootKey root, const std::u16string& relative,
@@ -130,6 +154,27 @@ public:
     std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
                                             const std::u16string& relative) override {
         return FRegistry.ChildNames(RootHandle(root), Key(root, relative));
+    }
+    std::vector<std::string> Dump(TZolvaProductRootKey root,
+                                  const std::u16string& relative) override {
+        const std::u16string top =
+            platform::MemoryRegistry::KernelName(RootHandle(root)) + u'\\' + Key(root, relative);
+        std::vector<std::string> lines;
+        for (const auto& key : FRegistry.Content()) {
+            if (key.kernelName.compare(0, top.size(), top) != 0 ||
+                (key.kernelName.size() > top.size() && key.kernelName[top.size()] != u'\\'))
+                continue;
+            const std::string path = DumpText(key.kernelName.substr(top.size()));
+            if (key.isLink) {
+                lines.push_back("L " + path + " -> " + DumpText(key.linkTarget));
+                continue;
+            }
+            lines.push_back("K " + path);
+            for (const auto& value : key.values)
+                lines.push_back(DumpValue(path, value.name, value.type, value.data));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
     }
     bool KeyPresent(TZolvaProductRootKey root, const std::u16string& relative) override {
         return FRegistry.KeyPresent(RootHandle(root), Key(root, relative));
@@ -280,6 +325,18 @@ public:
         RegCloseKey(native::CreateChild(parent, name));
         RegCloseKey(parent);
     }
+    std::vector<std::string> Dump(TZolvaProductRootKey root,
+                                  const std::u16string& relative) override {
+        std::vector<std::string> lines;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(win32::Hkey(root), win32::W(Key(root, relative)), REG_OPTION_OPEN_LINK,
+                          KEY_READ | win32::View(), &key) == ERROR_SUCCESS) {
+            DumpKey(key, "", lines);
+            RegCloseKey(key);
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
     std::vector<std::u16string> SubKeyNames(TZolvaProductRootKey root,
                                             const std::u16string& relative) override {
         HKEY key = nullptr;
@@ -308,6 +365,45 @@ public:
     }
 
 private:
+    static void DumpKey(HKEY key, const std::string& path, std::vector<std::string>& lines) {
+        std::vector<std::pair<std::u16string, std::vector<uint8_t>>> values;
+        std::vector<uint32_t> types;
+        for (DWORD index = 0;; ++index) {
+            std::vector<wchar_t> name(32768);
+            DWORD nameLength = static_cast<DWORD>(name.size());
+            DWORD type = 0, size = 0;
+            if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, nullptr,
+                              &size) != ERROR_SUCCESS)
+                break;
+            std::vector<uint8_t> data(size);
+            nameLength = static_cast<DWORD>(name.size());
+            RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+            data.resize(size);
+            values.emplace_back(std::u16string(name.begin(), name.begin() + nameLength), data);
+            types.push_back(type);
+        }
+        const bool link = values.size() == 1 && types[0] == REG_LINK &&
+                          values[0].first == u"SymbolicLinkValue" &&
+                          native::SubKeyNames(key).empty();
+        if (link) {
+            std::u16string target;
+            for (size_t i = 0; i + 1 < values[0].second.size(); i += 2)
+                target.push_back(
+                    static_cast<char16_t>(values[0].second[i] | (values[0].second[i + 1] << 8)));
+            lines.push_back("L " + path + " -> " + DumpText(target));
+            return;
+        }
+        lines.push_back("K " + path);
+        for (size_t i = 0; i < values.size(); ++i)
+            lines.push_back(DumpValue(path, values[i].first, types[i], values[i].second));
+        for (const auto& name : native::SubKeyNames(key)) {
+            if (HKEY child = native::OpenChild(key, name, KEY_READ)) {
+                DumpKey(child, path + "\\" + DumpText(name), lines);
+                RegCloseKey(child);
+            }
+        }
+    }
+
     static std::u16string UniqueName() {
         static unsigned counter = 0;
         std::string name = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
