@@ -1,7 +1,9 @@
 #include "definitions/ZolvaProducts.h"
 
+#include "backup/BackupFile.h"
 #include "common/TextCase.h"
 #include "common/Utf.h"
+#include "rules/ZolvaProductInspector.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 namespace keystrip {
@@ -91,7 +93,21 @@ void TZolvaProducts::Remove(pZolvaProductsItem Item) {
     if (!Item || !Item->Product)
         return;
     TZolvaProductRemover remover(Item->Product.get(), FActivity.get(), FRegistry);
+    remover.SetBackup(FBackup);
     Item->Removed = remover.ProductRemoved();
+}
+
+bool TZolvaProducts::Inspect(pZolvaProductsItem Item) {
+    if (!Item || !Item->Product)
+        return true;
+    return TZolvaProductInspector(Item->Product.get(), FActivity.get(), FRegistry)
+        .ProductInspected();
+}
+
+void TZolvaProducts::SetBackup(IBackupSink* Backup) {
+    FBackup = Backup;
+    if (Backup)
+        FActivity->Log(asInfo, aaBackupFile, Backup->Name());
 }
 
 } // namespace keystrip

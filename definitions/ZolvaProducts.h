@@ -14,6 +14,8 @@
 
 namespace keystrip {
 
+class IBackupSink;
+
 // One catalogue entry. The catalogue owns the entry and, through it, the
 // product; both are handed out as borrowed pointers.
 struct TZolvaProductsItem {
@@ -49,6 +51,12 @@ public:
     void Detect(pZolvaProductsItem Item);
     // Sets Item's Removed from a removal run that deletes for real.
     void Remove(pZolvaProductsItem Item);
+    // Logs what removing Item would delete, changing nothing; true when every
+    // rule could be applied in full.
+    bool Inspect(pZolvaProductsItem Item);
+    // Every later removal backs up what it deletes to Backup first (borrowed;
+    // null for none); the log names the backup.
+    void SetBackup(IBackupSink* Backup);
 
     // The read-only indexed property Items[Index].
     pZolvaProductsItem Items(int Index) const { return GetProductItem(Index); }
@@ -60,6 +68,7 @@ private:
 
     platform::IRegistry& FRegistry;
     const platform::IResourceSource& FResources;
+    IBackupSink* FBackup = nullptr;
     // Declared before the entries so that it is destroyed after them.
     std::unique_ptr<TActivityLogger> FActivity;
     OwnedList<TZolvaProductsItem> FProducts;

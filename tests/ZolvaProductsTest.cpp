@@ -2,6 +2,7 @@
 // entries, and running detection and removal for one entry at a time.
 #include "definitions/ZolvaProducts.h"
 
+#include "backup/BackupFile.h"
 #include "common/Errors.h"
 #include "common/Utf.h"
 #include "platform/doubles/FakeResources.h"
@@ -355,6 +356,30 @@ TEST_F(ZolvaProductsRunTest, EveryRunAppendsToTheOneSharedLog) {
     EXPECT_GT(afterRemove, afterDetect);
     products_.LoadFromResource();
     EXPECT_EQ(products_.Activity()->Count(), afterRemove);
+}
+
+TEST_F(ZolvaProductsRunTest, APreviewChangesNothingAndABackupCoversEveryLaterRemoval) {
+    EXPECT_TRUE(products_.Inspect(alpha_));
+    EXPECT_TRUE(AlphaPresent());
+    EXPECT_FALSE(alpha_->Removed);
+    EXPECT_TRUE(products_.Inspect(nullptr));
+
+    class Sink final : public IBackupSink {
+    public:
+        const std::u16string& Name() const override { return name; }
+        void Append(const std::u16string& text) override { written += text; }
+        std::u16string name = u"C:\\Backups\\zolva.reg";
+        std::u16string written;
+    } backup;
+    products_.SetBackup(&backup);
+    products_.Remove(alpha_);
+    EXPECT_FALSE(AlphaPresent());
+    EXPECT_NE(backup.written.find(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\\Alpha\\Sub]"),
+              std::u16string::npos);
+    const std::u16string report = products_.Activity()->Export({eoInfo});
+    EXPECT_NE(report.find(u"Backup of everything deleted: \"C:\\Backups\\zolva.reg\""),
+              std::u16string::npos);
+    EXPECT_NE(report.find(u"would be deleted (2 keys, 0 values)"), std::u16string::npos);
 }
 
 TEST_F(ZolvaProductsRunTest, NothingOrAnEntryWithoutProductIsIgnored) {
