@@ -74,11 +74,24 @@ bool TZolvaProductInspector::ProductInspected() {
 }
 
 bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule) {
+    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    bool applies = true;
+    for (const auto& root : roots) {
+        FRoot = &root;
+        if (!InspectRuleAt(Rule))
+            applies = false;
+    }
+    FRoot = nullptr;
+    return applies;
+}
+
+bool TZolvaProductInspector::InspectRuleAt(const TZolvaProductRemoveRule& Rule) {
     try {
         TZolvaRuleLogData data;
         data.Root = Rule.Root;
         data.Key = Rule.Key;
         data.Name = Rule.Name;
+        data.RootText = FRoot != nullptr ? FRoot->Text : u"";
         const std::u16string keyPath = GetKeyPath(data);
         switch (Rule.Action) {
         case raCompleteKey:
@@ -104,7 +117,7 @@ bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
     if (TRegistryTree::HasNul(Rule.Key))
         return refuse(kHoldsNul);
     TRegistryAccess access(FRegistry, kKeyAllAccess);
-    access.SetRootKey(GetRootHandle(Rule.Root));
+    access.SetRootKey(RootHandle(Rule.Root));
     if (!access.KeyExists(Rule.Key)) {
         LogSuccess(aaKeyNotFound, KeyPath);
         return true;
@@ -112,7 +125,7 @@ bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
     TRegistryTree tree(FRegistry, kKeyAllAccess);
     RegKeyHandle key;
     std::u16string kernelName;
-    switch (tree.Reach(GetRootHandle(Rule.Root), Rule.Key, true, key, kernelName)) {
+    switch (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName)) {
     case TKeyReach::Absent:
         LogSuccess(aaKeyNotFound, KeyPath);
         return true;
@@ -155,7 +168,7 @@ bool TZolvaProductInspector::InspectValue(const TZolvaProductRemoveRule& Rule,
         return false;
     }
     TRegistryAccess access(FRegistry, kKeyAllAccess);
-    access.SetRootKey(GetRootHandle(Rule.Root));
+    access.SetRootKey(RootHandle(Rule.Root));
     const TKeyReach reach =
         TRegistryAccess::NamesRoot(Rule.Key)
             ? (access.OpenKey(Rule.Key) ? TKeyReach::Reached : TKeyReach::Absent)

@@ -24,7 +24,9 @@ public:
     bool ProductInspected();
 
 private:
+    // At every root the rule applies to.
     bool InspectRule(const TZolvaProductRemoveRule& Rule);
+    bool InspectRuleAt(const TZolvaProductRemoveRule& Rule);
     bool InspectKey(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
     bool InspectValue(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath,
                       const std::u16string& ValuePath);

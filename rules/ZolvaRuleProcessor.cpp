@@ -55,8 +55,23 @@ void TZolvaRuleProcessor::LogResult(bool Succeeded, TZolvaResultActions Actions,
         LogActivity(Actions.second, FLogFailureSeverity, Data);
 }
 
+std::vector<TRuleRoot> TZolvaRuleProcessor::RootsOf(TZolvaProductRootKey Root) const {
+    if (FRoots != nullptr && Root == rkCurrentUser)
+        return FRoots->UserRoots();
+    return {TRuleRoot{GetRootHandle(Root), u""}};
+}
+
+RegKey TZolvaRuleProcessor::RootHandle(TZolvaProductRootKey Root) const {
+    return FRoot != nullptr ? FRoot->Handle : GetRootHandle(Root);
+}
+
+std::u16string TZolvaRuleProcessor::RootText(TZolvaProductRootKey Root) const {
+    return FRoot != nullptr && !FRoot->Text.empty() ? FRoot->Text : RootKeyToText(Root);
+}
+
 std::u16string TZolvaRuleProcessor::GetKeyPath(const TZolvaRuleLogData& LogData) {
-    return RootKeyToText(LogData.Root) + u'\\' + LogData.Key;
+    return (LogData.RootText.empty() ? RootKeyToText(LogData.Root) : LogData.RootText) + u'\\' +
+           LogData.Key;
 }
 
 std::u16string TZolvaRuleProcessor::GetValuePath(const TZolvaRuleLogData& LogData) {
@@ -81,11 +96,12 @@ TZolvaProductDetector::TZolvaProductDetector(TZolvaProduct* Product, TActivityLo
 }
 
 void TZolvaProductDetector::GetLogData(const TZolvaProductDectectRule& Rule,
-                                       TZolvaRuleLogData& LogData) {
+                                       TZolvaRuleLogData& LogData) const {
     LogData.Root = Rule.Root;
     LogData.Key = Rule.Key;
     LogData.Name = Rule.Name;
     LogData.Value = Rule.Value;
+    LogData.RootText = FRoot != nullptr ? FRoot->Text : u"";
 }
 
 bool TZolvaProductDetector::ProductPresent() {
@@ -131,9 +147,22 @@ std::u16string ReadValueText(TRegistryAccess& Access, const std::u16string& Name
 } // namespace
 
 bool TZolvaProductDetector::CheckRule(const TZolvaProductDectectRule& Rule) {
+    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    bool holds = false;
+    for (const auto& root : roots) {
+        FRoot = &root;
+        holds = CheckRuleAt(Rule);
+        if (holds)
+            break;
+    }
+    FRoot = nullptr;
+    return holds;
+}
+
+bool TZolvaProductDetector::CheckRuleAt(const TZolvaProductDectectRule& Rule) {
     try {
         TRegistryAccess access(FRegistry, kKeyRead);
-        access.SetRootKey(GetRootHandle(Rule.Root));
+        access.SetRootKey(RootHandle(Rule.Root));
         TZolvaRuleLogData data;
         // Each entry's text comes from a copy of the rule made right before it.
         auto logData = [&]() -> const TZolvaRuleLogData& {
@@ -191,15 +220,15 @@ namespace {
 
 // A rule's key as the backup names it: the root's full name, then the path
 // below it without empty parts.
-std::u16string BackupPath(const TZolvaProductRemoveRule& Rule) {
-    std::u16string path = RootKeyToText(Rule.Root);
+std::u16string BackupPath(const std::u16string& RootText, const std::u16string& Key) {
+    std::u16string path = RootText;
     size_t start = 0;
-    while (start < Rule.Key.size()) {
-        size_t end = Rule.Key.find(u'\\', start);
+    while (start < Key.size()) {
+        size_t end = Key.find(u'\\', start);
         if (end == std::u16string::npos)
-            end = Rule.Key.size();
+            end = Key.size();
         if (end > start)
-            path += u'\\' + Rule.Key.substr(start, end - start);
+            path += u'\\' + Key.substr(start, end - start);
         start = end + 1;
     }
     return path;
@@ -212,11 +241,12 @@ TZolvaProductRemover::TZolvaProductRemover(TZolvaProduct* Product, TActivityLogg
     : TZolvaRuleProcessor(Product, Activity, Registry) {}
 
 void TZolvaProductRemover::GetLogData(const TZolvaProductRemoveRule& Rule,
-                                      TZolvaRuleLogData& LogData) {
+                                      TZolvaRuleLogData& LogData) const {
     LogData.Root = Rule.Root;
     LogData.Key = Rule.Key;
     LogData.Name = Rule.Name;
     LogData.Value.clear();
+    LogData.RootText = FRoot != nullptr ? FRoot->Text : u"";
 }
 
 bool TZolvaProductRemover::ProductRemoved() {
@@ -242,6 +272,18 @@ bool TZolvaProductRemover::ProductRemoved() {
 }
 
 bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
+    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    bool applied = true;
+    for (const auto& root : roots) {
+        FRoot = &root;
+        if (!ApplyRuleAt(Rule))
+            applied = false;
+    }
+    FRoot = nullptr;
+    return applied;
+}
+
+bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
     TZolvaRuleLogData data;
     auto logData = [&]() -> const TZolvaRuleLogData& {
         GetLogData(Rule, data);
@@ -255,7 +297,7 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
 
     try {
         TRegistryAccess access(FRegistry, kKeyAllAccess);
-        access.SetRootKey(GetRootHandle(Rule.Root));
+        access.SetRootKey(RootHandle(Rule.Root));
 
         switch (Rule.Action) {
         case raCompleteKey: {
@@ -300,7 +342,8 @@ bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
                 if (FBackup != nullptr) {
                     try {
                         TRuleBackup(FRegistry, *FBackup)
-                            .BackUpValue(access.CurrentKey(), BackupPath(Rule), Rule.Name);
+                            .BackUpValue(access.CurrentKey(),
+                                         BackupPath(RootText(Rule.Root), Rule.Key), Rule.Name);
                     } catch (const EKeystripError& e) {
                         LogActivity(aaNameNotBackedUp, FLogFailureSeverity,
                                     WithDetail(GetValuePath(logData()), U16(e.what())));
@@ -330,13 +373,13 @@ bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule
     TRegistryTree tree(FRegistry, kKeyAllAccess);
     RegKeyHandle key;
     std::u16string kernelName;
-    if (tree.Reach(GetRootHandle(Rule.Root), Rule.Key, true, key, kernelName) !=
-        TKeyReach::Reached) {
+    if (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName) != TKeyReach::Reached) {
         LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
         return false;
     }
     try {
-        TRuleBackup(FRegistry, *FBackup).BackUpTree(tree, key.Get(), kernelName, BackupPath(Rule));
+        TRuleBackup(FRegistry, *FBackup)
+            .BackUpTree(tree, key.Get(), kernelName, BackupPath(RootText(Rule.Root), Rule.Key));
     } catch (const EKeystripError& e) {
         LogActivity(aaKeyNotBackedUp, FLogFailureSeverity, WithDetail(KeyPath, U16(e.what())));
         return false;

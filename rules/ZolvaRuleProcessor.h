@@ -10,20 +10,25 @@
 #include "activity/ActivityLogger.h"
 #include "definitions/ZolvaProduct.h"
 #include "platform/Registry.h"
+#include "rules/RuleRoots.h"
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace keystrip {
 
 class IBackupSink;
 
 // A neutral copy of a rule's fields, from which every log text is built.
+// RootText, when set, names the root instead of Root's own name (a user's
+// hive below HKEY_USERS).
 struct TZolvaRuleLogData {
     TZolvaProductRootKey Root = rkClassesRoot;
     std::u16string Key;
     std::u16string Name;
     std::u16string Value;
+    std::u16string RootText;
 };
 
 // The entry of a check that succeeded, and of one that failed.
@@ -36,8 +41,16 @@ public:
     TZolvaRuleProcessor(TZolvaProduct* Product, TActivityLogger* Activity,
                         platform::IRegistry& Registry);
 
+    // Where the rules apply (borrowed; null: each on its own root).
+    void SetRoots(const TRuleRoots* Roots) { FRoots = Roots; }
+
 protected:
     static platform::RegKey GetRootHandle(TZolvaProductRootKey Root);
+    // The roots a rule on Root applies to, one after the other.
+    std::vector<TRuleRoot> RootsOf(TZolvaProductRootKey Root) const;
+    // The root the rule at hand is applied at, and its name in the report.
+    platform::RegKey RootHandle(TZolvaProductRootKey Root) const;
+    std::u16string RootText(TZolvaProductRootKey Root) const;
     void LogActivity(TActivityAction Action, TActivitySeverity Severity,
                      const std::u16string& Data);
     void LogSuccess(TActivityAction Action, const std::u16string& Data);
@@ -52,6 +65,8 @@ protected:
     TActivitySeverity FLogSuccessSeverity = asInfo;
     TActivitySeverity FLogFailureSeverity = asWarning;
     platform::IRegistry& FRegistry;
+    const TRuleRoots* FRoots = nullptr;
+    const TRuleRoot* FRoot = nullptr; // while a rule is applied at one of RootsOf
 };
 
 class TZolvaProductDetector : public TZolvaRuleProcessor {
@@ -64,8 +79,10 @@ public:
     bool ProductPresent();
 
 private:
-    static void GetLogData(const TZolvaProductDectectRule& Rule, TZolvaRuleLogData& LogData);
+    void GetLogData(const TZolvaProductDectectRule& Rule, TZolvaRuleLogData& LogData) const;
+    // At every root the rule applies to, until it holds at one.
     bool CheckRule(const TZolvaProductDectectRule& Rule);
+    bool CheckRuleAt(const TZolvaProductDectectRule& Rule);
 };
 
 class TZolvaProductRemover : public TZolvaRuleProcessor {
@@ -88,8 +105,10 @@ public:
     bool ProductRemoved();
 
 private:
-    static void GetLogData(const TZolvaProductRemoveRule& Rule, TZolvaRuleLogData& LogData);
+    void GetLogData(const TZolvaProductRemoveRule& Rule, TZolvaRuleLogData& LogData) const;
+    // At every root the rule applies to; it succeeds when it does at each.
     bool ApplyRule(const TZolvaProductRemoveRule& Rule);
+    bool ApplyRuleAt(const TZolvaProductRemoveRule& Rule);
     bool DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
 
     bool FSimulateOnly = false;
