@@ -107,6 +107,39 @@ MemoryRegistry::NodePtr MemoryRegistry::CopyTree(const NodePtr& node, const Node
     return copy;
 }
 
+void MemoryRegistry::MountHive(RegKey root, const std::u16string& name, const MemoryRegistry& from,
+                               RegKey fromRoot) {
+    NodePtr parent = Root(root);
+    if (parent->Child(name))
+        throw std::logic_error("MemoryRegistry: a hive is mounted over an existing key");
+    NodePtr hive = CopyTree(from.Root(fromRoot), parent);
+    hive->isRoot = false;
+    hive->rootKey = 0;
+    hive->name = name;
+    const std::u16string folded = Fold(name);
+    parent->children.insert(parent->Position(folded), {folded, hive});
+}
+
+bool MemoryRegistry::UnmountHive(RegKey root, const std::u16string& name, MemoryRegistry& into,
+                                 RegKey intoRoot) {
+    NodePtr parent = Root(root);
+    NodePtr hive = parent->Child(name);
+    if (!hive)
+        return false;
+    for (const auto& [key, handle] : handles_)
+        for (NodePtr node = handle.node; node; node = node->parent.lock())
+            if (node == hive)
+                return false;
+    NodePtr copy = CopyTree(hive, nullptr);
+    copy->isRoot = true;
+    copy->rootKey = intoRoot;
+    copy->name.clear();
+    into.roots_[intoRoot] = copy;
+    parent->children.erase(parent->Position(Fold(name)));
+    hive->deleted = true;
+    return true;
+}
+
 void MemoryRegistry::CopyContentFrom(const MemoryRegistry& other) {
     if (!handles_.empty())
         throw std::logic_error("MemoryRegistry: content replaced while keys are open");

@@ -69,6 +69,15 @@ public:
     // The names of a key's subkeys, in enumeration order.
     std::vector<std::u16string> ChildNames(RegKey root, const std::u16string& path) const;
 
+    // Loading and unloading a hive: the content of `from`'s root fromRoot
+    // becomes the key name below root (which must not exist); and back, the
+    // key's content replacing what `into`'s root intoRoot held. Unmounting
+    // fails, changing nothing, while a key at or below it is open.
+    void MountHive(RegKey root, const std::u16string& name, const MemoryRegistry& from,
+                   RegKey fromRoot);
+    bool UnmountHive(RegKey root, const std::u16string& name, MemoryRegistry& into,
+                     RegKey intoRoot);
+
     // Everything the registry holds, for comparing whole states: every key of
     // every root, parents before children, subkeys in enumeration order.
     struct KeyContent {
