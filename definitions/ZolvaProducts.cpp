@@ -86,6 +86,7 @@ void TZolvaProducts::Detect(pZolvaProductsItem Item) {
     if (!Item || !Item->Product)
         return;
     TZolvaProductDetector detector(Item->Product.get(), FActivity.get(), FRegistry);
+    detector.SetRoots(FRoots);
     Item->Found = detector.ProductPresent();
 }
 
@@ -94,14 +95,16 @@ void TZolvaProducts::Remove(pZolvaProductsItem Item) {
         return;
     TZolvaProductRemover remover(Item->Product.get(), FActivity.get(), FRegistry);
     remover.SetBackup(FBackup);
+    remover.SetRoots(FRoots);
     Item->Removed = remover.ProductRemoved();
 }
 
 bool TZolvaProducts::Inspect(pZolvaProductsItem Item) {
     if (!Item || !Item->Product)
         return true;
-    return TZolvaProductInspector(Item->Product.get(), FActivity.get(), FRegistry)
-        .ProductInspected();
+    TZolvaProductInspector inspector(Item->Product.get(), FActivity.get(), FRegistry);
+    inspector.SetRoots(FRoots);
+    return inspector.ProductInspected();
 }
 
 void TZolvaProducts::SetBackup(IBackupSink* Backup) {

@@ -15,6 +15,7 @@
 namespace keystrip {
 
 class IBackupSink;
+class TRuleRoots;
 
 // One catalogue entry. The catalogue owns the entry and, through it, the
 // product; both are handed out as borrowed pointers.
@@ -57,6 +58,9 @@ public:
     // Every later removal backs up what it deletes to Backup first (borrowed;
     // null for none); the log names the backup.
     void SetBackup(IBackupSink* Backup);
+    // Where the rules of later runs apply (borrowed; null: each on its own
+    // root), e.g. every user's hive for the rules on HKEY_CURRENT_USER.
+    void SetRoots(const TRuleRoots* Roots) { FRoots = Roots; }
 
     // The read-only indexed property Items[Index].
     pZolvaProductsItem Items(int Index) const { return GetProductItem(Index); }
@@ -69,6 +73,7 @@ private:
     platform::IRegistry& FRegistry;
     const platform::IResourceSource& FResources;
     IBackupSink* FBackup = nullptr;
+    const TRuleRoots* FRoots = nullptr;
     // Declared before the entries so that it is destroyed after them.
     std::unique_ptr<TActivityLogger> FActivity;
     OwnedList<TZolvaProductsItem> FProducts;
