@@ -90,7 +90,7 @@ TEST_F(UserProfilesTest, EveryUsersHiveLosesItsTracesAndTheReportNamesWhose) {
     EXPECT_FALSE(Bob().KeyPresent(kHkeyCurrentUser, kTrace));
     EXPECT_FALSE(Bob().ValuePresent(kHkeyCurrentUser, kValueKey, u"Zolva"));
     EXPECT_TRUE(Bob().ValuePresent(kHkeyCurrentUser, u"Software\\Other", u"keep"));
-    for (const std::u16string hive :
+    for (const std::u16string& hive :
          {kAlice + u"_Classes", std::u16string(u"S-1-5-18"), std::u16string(u".DEFAULT")})
         EXPECT_TRUE(FRegistry.KeyPresent(kHkeyUsers, hive + u"\\" + kTrace)) << Utf16ToUtf8(hive);
     EXPECT_TRUE(FHives.Mounted().empty());
