@@ -88,8 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         NestingRow{"BracketsAfterAnEscapedQuote", WithName(R"("\")" + k300Open + '"'), true,
                    U16('"' + k300Open)},
         NestingRow{"ClosingBracketsInAStringTakeNoLevelAway",
-                   WithName(R"([")" + Repeat("]", 300) + R"(",)" + Arrays(255) + "]"), false,
-                   u""},
+                   WithName(R"([")" + Repeat("]", 300) + R"(",)" + Arrays(255) + "]"), false, u""},
         // An escaped backslash ends the escape, so the quote after it ends the string.
         NestingRow{"NestingAfterAnEscapedBackslashToTheBound",
                    WithName(R"(["x\\",)" + Arrays(254) + "]"), true,
