@@ -144,19 +144,43 @@ bool IsWellFormedUtf16(const std::u16string& text) {
     return true;
 }
 
+// Whether no array or object lies more than `bound` levels deep, in one pass
+// over the text: brackets count only outside strings, and an escaped
+// character never ends a string. For valid JSON this is the parser's own
+// nesting; anything else the parser refuses anyway. (A parser callback could
+// count too, but the library then scans the enclosing array after every
+// object, which makes a long rule list quadratic.)
+bool NestsWithin(const std::string& text, int bound) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > bound)
+                return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
 Json Parse(const std::u16string& buffer) {
     if (!IsWellFormedUtf16(buffer))
         throw EParseError("The product definition holds an unpaired surrogate.");
-    const auto boundDepth = [](int depth, Json::parse_event_t event, Json&) {
-        if ((event == Json::parse_event_t::object_start ||
-             event == Json::parse_event_t::array_start) &&
-            depth >= kMaxNesting)
-            throw EParseError("The product definition is nested too deeply.");
-        return true;
-    };
+    const std::string text = Utf16ToUtf8(buffer);
+    if (!NestsWithin(text, kMaxNesting))
+        throw EParseError("The product definition is nested too deeply.");
     try {
         // Trailing white space and line breaks are accepted; comments are not.
-        return Json::parse(Utf16ToUtf8(buffer), boundDepth, true, false);
+        return Json::parse(text, nullptr, true, false);
     } catch (const Json::exception& e) {
         throw EParseError(std::string("The product definition is not valid JSON: ") + e.what());
     }

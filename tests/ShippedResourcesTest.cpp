@@ -82,7 +82,9 @@ std::vector<Definition> Definitions() {
 }
 
 // Keys no removal rule may delete whole: the roots themselves and the shared
-// hives, classes and lists that hold other software's entries too.
+// hives, classes and lists that hold other software's entries too, among them
+// every parent of a shipped complete-key rule. A second guard only: the shape
+// checks in ShippedRuleShapeTest.cpp refuse such keys whatever their names.
 const std::set<std::u16string>& SharedKeys() {
     static const std::set<std::u16string> keys = {
         u"",
@@ -113,6 +115,27 @@ const std::set<std::u16string>& SharedKeys() {
         u".default",
         u".default\\software",
         u"software\\classes\\clsid",
+        u"software\\classes\\installer\\features",
+        u"software\\classes\\installer\\upgradecodes",
+        u"software\\clients\\media",
+        u"software\\microsoft\\office\\outlook\\addins",
+        u"software\\microsoft\\windows nt\\currentversion\\schedule\\taskcache\\tree",
+        u"software\\microsoft\\windows\\currentversion\\explorer\\autoplayhandlers\\handlers",
+        u"software\\microsoft\\windows\\currentversion\\explorer\\menuorder\\start "
+        u"menu2\\programs",
+        u"software\\microsoft\\windows\\currentversion\\explorer\\mycomputer\\namespace",
+        u"software\\microsoft\\windows\\currentversion\\explorer\\volumecaches",
+        u"software\\microsoft\\windows\\currentversion\\installer\\userdata\\s-1-5-18\\products",
+        u"software\\microsoft\\windows\\currentversion\\previewhandlers",
+        u"system\\currentcontrolset\\control\\print\\environments\\windows nt "
+        u"x86\\drivers\\version-3",
+        u"system\\currentcontrolset\\control\\print\\monitors",
+        u"system\\currentcontrolset\\control\\print\\printers",
+        u"system\\currentcontrolset\\services\\eventlog\\application",
+        u"directory\\shellex\\contextmenuhandlers",
+        u"drive\\shellex\\contextmenuhandlers",
+        u"systemfileassociations\\image\\shell",
+        u".default\\software\\zolva",
     };
     return keys;
 }
@@ -229,6 +252,18 @@ TEST_P(ShippedDefinitionTest, NoRemovalReachesARootOrASharedKey) {
         }
         // A value is only ever taken out of a named key, never out of a root.
         EXPECT_FALSE(key.empty());
+    }
+}
+
+// Keeps the list above complete: a rule under a new parent must name it there.
+TEST_P(ShippedDefinitionTest, EveryParentOfAWholeKeyIsListedAsShared) {
+    for (const auto& r : json_["removal"]) {
+        if (r["action"] != "CompleteKey")
+            continue;
+        const std::u16string key = AsciiLower(U16(r["key"].get<std::string>()));
+        const size_t cut = key.rfind(u'\\');
+        const std::u16string parent = cut == std::u16string::npos ? u"" : key.substr(0, cut);
+        EXPECT_TRUE(SharedKeys().count(parent)) << r["root"] << "\\" << r["key"];
     }
 }
 
