@@ -8,6 +8,9 @@
 //   HostilePlanter kernel ROOT PATH          prints the kernel name of PATH
 //   HostilePlanter rmtree ROOT PATH          deletes PATH and everything below it by
 //                                            counted names, never following a link
+//   HostilePlanter savehive ROOT PATH FILE   saves PATH as a hive file (RegSaveKeyW)
+//   HostilePlanter hivedump HKU FILE         loads the hive FILE below HKEY_USERS, prints
+//                                            one line per key and value, unloads it
 //
 // ROOT is HKLM, HKCU or HKCR. Exit code 0 on success.
 #include "tests/support/NativeKeys.h"
@@ -22,6 +25,8 @@ namespace {
 using keystrip::test::native::CreateChild;
 
 HKEY Root(const std::string& name) {
+    if (name == "HKU")
+        return HKEY_USERS;
     if (name == "HKLM")
         return HKEY_LOCAL_MACHINE;
     if (name == "HKCU")
@@ -58,6 +63,66 @@ std::wstring KernelName(HKEY key) {
     return std::wstring(buffer.data() + sizeof(ULONG) / sizeof(wchar_t), bytes / sizeof(wchar_t));
 }
 
+bool EnablePrivileges() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return false;
+    bool enabled = true;
+    for (const wchar_t* name : {SE_BACKUP_NAME, SE_RESTORE_NAME}) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        enabled = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+                  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) && enabled;
+    }
+    CloseHandle(token);
+    return enabled;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                            nullptr, nullptr);
+    std::string out(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
+                        nullptr, nullptr);
+    return out;
+}
+
+void Dump(HKEY key, const std::wstring& path) {
+    std::printf("K %s\n", Utf8(path).c_str());
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD length = 16384;
+        DWORD type = 0;
+        BYTE data[4096];
+        DWORD size = sizeof data;
+        if (RegEnumValueW(key, index, name, &length, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        std::string hex;
+        for (DWORD i = 0; i < size; ++i) {
+            char byte[3];
+            std::snprintf(byte, sizeof byte, "%02x", data[i]);
+            hex += byte;
+        }
+        std::printf("V %s | %s | %lu | %s\n", Utf8(path).c_str(),
+                    Utf8(std::wstring(name, length)).c_str(), static_cast<unsigned long>(type),
+                    hex.c_str());
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        HKEY child = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) == ERROR_SUCCESS) {
+            Dump(child, path + L"\\" + std::wstring(name, length));
+            RegCloseKey(child);
+        }
+    }
+}
+
 int Fail(const char* what, LONG error) {
     std::fprintf(stderr, "%s failed: %ld\n", what, static_cast<long>(error));
     return 1;
@@ -87,6 +152,23 @@ int main(int argc, char** argv) {
         RegCloseKey(key);
         return 0;
     }
+    if (command == "hivedump") {
+        EnablePrivileges();
+        const std::u16string file = Text(argv[3]);
+        LONG error = RegLoadKeyW(HKEY_USERS, L"KeystripHiveCheck", W(file));
+        if (error != ERROR_SUCCESS)
+            return Fail("RegLoadKeyW", error);
+        HKEY key = nullptr;
+        error = RegOpenKeyExW(HKEY_USERS, L"KeystripHiveCheck", 0, KEY_READ, &key);
+        if (error == ERROR_SUCCESS) {
+            Dump(key, L"");
+            RegCloseKey(key);
+        }
+        const LONG unloaded = RegUnLoadKeyW(HKEY_USERS, L"KeystripHiveCheck");
+        if (error != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExW", error);
+        return unloaded == ERROR_SUCCESS ? 0 : Fail("RegUnLoadKeyW", unloaded);
+    }
     if (command == "kernel") {
         HKEY key = nullptr;
         LONG error = RegOpenKeyExW(root, W(path), 0, KEY_READ | view, &key);
@@ -98,6 +180,16 @@ int main(int argc, char** argv) {
     }
     if (argc < 5)
         return 2;
+    if (command == "savehive") {
+        EnablePrivileges();
+        HKEY key = nullptr;
+        LONG error = RegOpenKeyExW(root, W(path), 0, KEY_READ | view, &key);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExW", error);
+        error = RegSaveKeyW(key, W(Text(argv[4])), nullptr);
+        RegCloseKey(key);
+        return error == ERROR_SUCCESS ? 0 : Fail("RegSaveKeyW", error);
+    }
     if (command == "nulkey") {
         HKEY parent = nullptr;
         LONG error = RegCreateKeyExW(root, W(path), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
