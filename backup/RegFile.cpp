@@ -262,8 +262,7 @@ private:
         platform::RegKey root = 0;
         std::u16string relative;
         if (!SplitRegFilePath(key.Path, root, relative))
-            throw ERegFileError(number, "the key " + Shown(key.Path) + " " +
-                                            PathProblem(key.Path));
+            throw ERegFileError(number, "the key " + Shown(key.Path) + " " + PathProblem(key.Path));
         return key;
     }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ TRegFileDocument RoundTrip(const TRegFileDocument& document) {
 
 const std::u16string kKey = u"HKEY_CURRENT_USER\\Software\\Zolva\\Office";
 
+// kKey's subkey of that name.
+std::u16string Under(const std::u16string& name) {
+    std::u16string path = kKey;
+    path += u'\\';
+    path += name;
+    return path;
+}
+
 // --- Every value form: the form chosen, and the same type and bytes back ----
 
 struct FormRow {
@@ -38,6 +47,10 @@ struct FormRow {
     std::vector<uint8_t> data;
     std::u16string line; // without its CR LF
 };
+
+void PrintTo(const FormRow& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class RegFileFormTest : public testing::TestWithParam<FormRow> {};
 
@@ -166,6 +179,10 @@ struct NameRow {
     std::u16string written; // the value line up to '='
 };
 
+void PrintTo(const NameRow& row, std::ostream* os) {
+    *os << Utf16ToUtf8(row.written);
+}
+
 class RegFileValueNameTest : public testing::TestWithParam<NameRow> {};
 
 TEST_P(RegFileValueNameTest, IsEscapedAndComesBack) {
@@ -205,7 +222,7 @@ TEST(RegFileKeyNameTest, KeyNamesAreWrittenAsTheyAreAndComeBack) {
                                             u"Semi;Colon ]=\"[",
                                             std::u16string(255, u'k')};
     for (const std::u16string& name : names) {
-        const TRegFileKey key{kKey + u'\\' + name, {}, 0};
+        const TRegFileKey key{Under(name), {}, 0};
         EXPECT_EQ(RegFileKeyText(key), u"[" + key.Path + u"]\r\n\r\n");
         const TRegFileDocument back = RoundTrip({{key}});
         ASSERT_EQ(back.Keys.size(), 1u);
@@ -229,7 +246,7 @@ TEST(RegFileRefusalTest, NamesTheFormatCannotCarryAreRefused) {
                      ERegFileError);
     }
     for (const std::u16string& path :
-         {kKey + u'\\' + nul, kKey + u"\\a\rb", kKey + u"\\a\nb", kKey + u"\\\\b", kKey + u"\\",
+         {Under(nul), Under(u"a\rb"), Under(u"a\nb"), Under(u"\\b"), Under(u""),
           std::u16string(u"HKEY_LOCAL_MACHINE\\"), std::u16string(u"\\HKEY_LOCAL_MACHINE\\a"),
           std::u16string(u"HKLM\\Software"), std::u16string(u"HKEY_PERFORMANCE_DATA\\x"),
           std::u16string()}) {
@@ -390,6 +407,10 @@ struct BadRow {
     int line;
     const char* says;
 };
+
+void PrintTo(const BadRow& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class RegFileMalformedTest : public testing::TestWithParam<BadRow> {};
 

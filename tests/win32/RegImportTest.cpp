@@ -46,8 +46,8 @@ DWORD RunReg(const std::u16string& arguments) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process))
         throw std::runtime_error("CreateProcessW(reg.exe) failed with " +
                                  std::to_string(GetLastError()));
     DWORD code = 0;
@@ -66,8 +66,8 @@ Values ReadValues(HKEY key) {
     DWORD count = 0;
     DWORD maxName = 0;
     DWORD maxData = 0;
-    win32::Check(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                  &count, &maxName, &maxData, nullptr, nullptr),
+    win32::Check(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                                  &maxName, &maxData, nullptr, nullptr),
                  "RegQueryInfoKeyW");
     Values values;
     std::vector<wchar_t> name(maxName + 1);
@@ -76,11 +76,12 @@ Values ReadValues(HKEY key) {
         DWORD nameLength = maxName + 1;
         DWORD dataSize = maxData + 1;
         DWORD type = 0;
-        win32::Check(RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(),
-                                   &dataSize),
-                     "RegEnumValueW");
-        values.push_back({std::u16string(reinterpret_cast<const char16_t*>(name.data()), nameLength),
-                          type, std::vector<uint8_t>(data.begin(), data.begin() + dataSize)});
+        win32::Check(
+            RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize),
+            "RegEnumValueW");
+        values.push_back(
+            {std::u16string(reinterpret_cast<const char16_t*>(name.data()), nameLength), type,
+             std::vector<uint8_t>(data.begin(), data.begin() + dataSize)});
     }
     return Sorted(values);
 }
@@ -88,9 +89,9 @@ Values ReadValues(HKEY key) {
 // The whole tree under root\path in the 32-bit view, links opened as keys.
 void ReadTree(HKEY root, const std::u16string& path, const std::u16string& relative, Tree& tree) {
     HKEY key = nullptr;
-    win32::Check(RegOpenKeyExW(root, win32::W(path), REG_OPTION_OPEN_LINK,
-                               KEY_READ | win32::View(), &key),
-                 "RegOpenKeyExW");
+    win32::Check(
+        RegOpenKeyExW(root, win32::W(path), REG_OPTION_OPEN_LINK, KEY_READ | win32::View(), &key),
+        "RegOpenKeyExW");
     tree[relative] = ReadValues(key);
     std::vector<std::u16string> children;
     for (DWORD i = 0;; ++i) {
@@ -102,9 +103,16 @@ void ReadTree(HKEY root, const std::u16string& path, const std::u16string& relat
         children.emplace_back(reinterpret_cast<const char16_t*>(child), length);
     }
     RegCloseKey(key);
-    for (const std::u16string& child : children)
-        ReadTree(root, path + u'\\' + child, relative.empty() ? child : relative + u'\\' + child,
-                 tree);
+    for (const std::u16string& child : children) {
+        std::u16string childPath = path;
+        childPath += u'\\';
+        childPath += child;
+        std::u16string childRelative = relative;
+        if (!childRelative.empty())
+            childRelative += u'\\';
+        childRelative += child;
+        ReadTree(root, childPath, childRelative, tree);
+    }
 }
 
 // Builds the document and, beside it, the trees reg import must give.
@@ -116,8 +124,8 @@ public:
     }
 
     void Add(TZolvaProductRootKey root, const std::u16string& relative, const Values& values) {
-        const std::u16string rootName = root == rkLocalMachine ? u"HKEY_LOCAL_MACHINE"
-                                                               : u"HKEY_CURRENT_USER";
+        const std::u16string rootName =
+            root == rkLocalMachine ? u"HKEY_LOCAL_MACHINE" : u"HKEY_CURRENT_USER";
         FDocument.Keys.push_back({rootName + u'\\' + FScratch.Key(root, relative), values, 0});
         Values& expected = FExpected[root][relative];
         expected.insert(expected.end(), values.begin(), values.end());
@@ -186,54 +194,55 @@ TEST_F(RegImportTest, EveryKeyAndValueComesBackByteForByte) {
         all[i] = static_cast<uint8_t>(i);
 
     // Every type, in every form the writer chooses.
-    torture.Add(
-        rkLocalMachine, u"Types",
-        {{u"", platform::kRegSz, Sz(u"default")},
-         {u"sz", platform::kRegSz, Sz(u"C:\\Program Files\\Zolva \"Office\" ]=;")},
-         {u"sz only NUL", platform::kRegSz, Sz(u"")},
-         {u"sz no bytes", platform::kRegSz, {}},
-         {u"sz NUL inside", platform::kRegSz, Sz(std::u16string(u"a\0b", 3))},
-         {u"sz two NULs", platform::kRegSz, Sz(std::u16string(u"a\0", 2))},
-         {u"sz odd", platform::kRegSz, {0x61, 0x00, 0x00, 0x00, 0x62}},
-         {u"sz line breaks", platform::kRegSz, Sz(u"a\r\nb\nc\r")},
-         {u"sz non-ASCII", platform::kRegSz, Sz(u"\u00e4\u00f6\u20ac\U0001F600")},
-         {u"expand", platform::kRegExpandSz, Sz(u"%SystemRoot%\\Zolva")},
-         {u"expand no bytes", platform::kRegExpandSz, {}},
-         {u"multi", platform::kRegMultiSz, Units(std::u16string(u"a\0bc\0\0", 6))},
-         {u"multi no bytes", platform::kRegMultiSz, {}},
-         {u"dword", platform::kRegDword, DwordBytes(dword)},
-         {u"dword zero", platform::kRegDword, DwordBytes(0)},
-         {u"dword short", platform::kRegDword, {1, 2}},
-         {u"dword long", platform::kRegDword, {1, 2, 3, 4, 5, 6}},
-         {u"dword no bytes", platform::kRegDword, {}},
-         {u"binary", platform::kRegBinary, all},
-         {u"binary no bytes", platform::kRegBinary, {}},
-         {u"qword", platform::kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}},
-         {u"none", platform::kRegNone, {}},
-         {u"none with data", platform::kRegNone, {0xde, 0xad}},
-         {u"big endian", platform::kRegDwordBigEndian, {0x12, 0x34, 0x56, 0x78}},
-         {u"link type", platform::kRegLink, Units(u"\\REGISTRY\\MACHINE")},
-         {u"resource list", 8, {1, 2, 3}},
-         {u"type 0x12345", 0x12345, {0x7f}},
-         {u"type 0x80000000", 0x80000000u, {}},
-         {u"type 0xffffffff", 0xffffffffu, {0xff, 0x00}}});
+    torture.Add(rkLocalMachine, u"Types",
+                {{u"", platform::kRegSz, Sz(u"default")},
+                 {u"sz", platform::kRegSz, Sz(u"C:\\Program Files\\Zolva \"Office\" ]=;")},
+                 {u"sz only NUL", platform::kRegSz, Sz(u"")},
+                 {u"sz no bytes", platform::kRegSz, {}},
+                 {u"sz NUL inside", platform::kRegSz, Sz(std::u16string(u"a\0b", 3))},
+                 {u"sz two NULs", platform::kRegSz, Sz(std::u16string(u"a\0", 2))},
+                 {u"sz odd", platform::kRegSz, {0x61, 0x00, 0x00, 0x00, 0x62}},
+                 {u"sz line breaks", platform::kRegSz, Sz(u"a\r\nb\nc\r")},
+                 {u"sz non-ASCII", platform::kRegSz, Sz(u"\u00e4\u00f6\u20ac\U0001F600")},
+                 {u"sz lone surrogate", platform::kRegSz,
+                  Sz(u"a\xD800"
+                     u"b")},
+                 {u"expand", platform::kRegExpandSz, Sz(u"%SystemRoot%\\Zolva")},
+                 {u"expand no bytes", platform::kRegExpandSz, {}},
+                 {u"multi", platform::kRegMultiSz, Units(std::u16string(u"a\0bc\0\0", 6))},
+                 {u"multi no bytes", platform::kRegMultiSz, {}},
+                 {u"dword", platform::kRegDword, DwordBytes(dword)},
+                 {u"dword zero", platform::kRegDword, DwordBytes(0)},
+                 {u"dword short", platform::kRegDword, {1, 2}},
+                 {u"dword long", platform::kRegDword, {1, 2, 3, 4, 5, 6}},
+                 {u"dword no bytes", platform::kRegDword, {}},
+                 {u"binary", platform::kRegBinary, all},
+                 {u"binary no bytes", platform::kRegBinary, {}},
+                 {u"qword", platform::kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}},
+                 {u"none", platform::kRegNone, {}},
+                 {u"none with data", platform::kRegNone, {0xde, 0xad}},
+                 {u"big endian", platform::kRegDwordBigEndian, {0x12, 0x34, 0x56, 0x78}},
+                 {u"link type", platform::kRegLink, Units(u"\\REGISTRY\\MACHINE")},
+                 {u"resource list", 8, {1, 2, 3}},
+                 {u"type 0x12345", 0x12345, {0x7f}},
+                 {u"type 0x80000000", 0x80000000u, {}},
+                 {u"type 0xffffffff", 0xffffffffu, {0xff, 0x00}}});
 
     // Value names the format must escape, or must not.
     const std::u16string longName(255, u'v');
     Values named;
-    for (const std::u16string& name :
-         std::vector<std::u16string>{u"\\", u"\"", u"]", u"=", u";", u"[x]", u"@", u"a\\b\"c]d=e;f",
-                                     u" lead", u"trail ", u"\u00e4\u00f6\u20ac\U0001F600",
-                                     longName})
-        named.push_back({name, platform::kRegDword, DwordBytes(static_cast<uint32_t>(name.size()))});
+    for (const std::u16string& name : std::vector<std::u16string>{
+             u"\\", u"\"", u"]", u"=", u";", u"[x]", u"@", u"a\\b\"c]d=e;f", u" lead", u"trail ",
+             u"\u00e4\u00f6\u20ac\U0001F600", u"lone \xDC00", longName})
+        named.push_back(
+            {name, platform::kRegDword, DwordBytes(static_cast<uint32_t>(name.size()))});
     torture.Add(rkLocalMachine, u"Names", named);
 
     // Key names with the characters a section line could trip over.
     const std::u16string longKey(255, u'k');
-    for (const std::u16string& name :
-         std::vector<std::u16string>{u"A]B", u"A]", u"[A", u"A\"B", u"A=B", u"A;B", u"-A", u"@",
-                                     u" lead", u"trail ", u"\u00e4\u00f6\u20ac\U0001F600",
-                                     longKey})
+    for (const std::u16string& name : std::vector<std::u16string>{
+             u"A]B", u"A]", u"[A", u"A\"B", u"A=B", u"A;B", u"-A", u"@", u" lead", u"trail ",
+             u"\u00e4\u00f6\u20ac\U0001F600", u"lone \xD800", longKey})
         torture.Add(rkLocalMachine, u"KeyNames\\" + name,
                     {{u"", platform::kRegSz, Sz(name)}, {u"v", platform::kRegDword, {1, 0, 0, 0}}});
     torture.Add(rkLocalMachine, u"KeyNames", {});
@@ -256,7 +265,8 @@ TEST_F(RegImportTest, EveryKeyAndValueComesBackByteForByte) {
 
     // The current user's hive too, sections repeated.
     torture.Add(rkCurrentUser, u"User", {{u"", platform::kRegSz, Sz(u"user default")}});
-    torture.Add(rkCurrentUser, u"User\\Sub", {{u"q", platform::kRegQword, {8, 7, 6, 5, 4, 3, 2, 1}}});
+    torture.Add(rkCurrentUser, u"User\\Sub",
+                {{u"q", platform::kRegQword, {8, 7, 6, 5, 4, 3, 2, 1}}});
     torture.Add(rkCurrentUser, u"User", {{u"later", platform::kRegExpandSz, Sz(u"%TEMP%")}});
 
     ASSERT_EQ(Import(torture.Document()), 0u);
@@ -271,8 +281,8 @@ TEST_F(RegImportTest, EveryKeyAndValueComesBackByteForByte) {
 
 TEST_F(RegImportTest, ALinkSectionBecomesAPlainKeyHoldingTheLinkValue) {
     FScratch.SetDword(rkLocalMachine, u"Target", u"marker", 7);
-    HKEY target = win32::Create(HKEY_LOCAL_MACHINE, FScratch.Key(rkLocalMachine, u"Target"),
-                                win32::View());
+    HKEY target =
+        win32::Create(HKEY_LOCAL_MACHINE, FScratch.Key(rkLocalMachine, u"Target"), win32::View());
     const std::wstring kernel = win32::KernelName(target);
     RegCloseKey(target);
     const std::u16string targetName(reinterpret_cast<const char16_t*>(kernel.c_str()),
