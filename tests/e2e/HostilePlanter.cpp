@@ -169,6 +169,16 @@ int main(int argc, char** argv) {
             return Fail("RegOpenKeyExW", error);
         return unloaded == ERROR_SUCCESS ? 0 : Fail("RegUnLoadKeyW", unloaded);
     }
+    if (command == "hiveload" && argc > 4) {
+        EnablePrivileges();
+        const LONG error = RegLoadKeyW(HKEY_USERS, W(Text(argv[4])), W(Text(argv[3])));
+        return error == ERROR_SUCCESS ? 0 : Fail("RegLoadKeyW", error);
+    }
+    if (command == "hiveunload") {
+        EnablePrivileges();
+        const LONG error = RegUnLoadKeyW(HKEY_USERS, W(path));
+        return error == ERROR_SUCCESS ? 0 : Fail("RegUnLoadKeyW", error);
+    }
     if (command == "kernel") {
         HKEY key = nullptr;
         LONG error = RegOpenKeyExW(root, W(path), 0, KEY_READ | view, &key);
