@@ -289,25 +289,25 @@ uint8_t TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
 
 void TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
                                const std::function<bool(const TTreeKey&)>& Visit, uint8_t& Gaps) {
+    const bool readable =
+        Key.IsLink || FRegistry.QueryKeyInfo(Key.Handle, Key.SubKeys, Key.Values) == kErrorSuccess;
+    if (Key.IsLink)
+        Key.SubKeys = Key.Values = 0;
     if (!Visit(Key)) {
         Gaps |= tgStopped;
         return;
     }
-    if (Key.IsLink)
-        return;
-    uint32_t subKeys = 0;
-    uint32_t values = 0;
-    if (FRegistry.QueryKeyInfo(Key.Handle, subKeys, values) != kErrorSuccess) {
+    if (!readable) {
         Gaps |= tgUnreadable;
         return;
     }
-    if (subKeys == 0)
+    if (Key.SubKeys == 0)
         return;
     if (Depth >= kMaxDepth) {
         Gaps |= tgTooDeep;
         return;
     }
-    for (uint32_t index = 0; index < subKeys; ++index) {
+    for (uint32_t index = 0; index < Key.SubKeys; ++index) {
         std::u16string name;
         const long error = FRegistry.EnumSubKey(Key.Handle, index, name);
         if (error == kErrorNoMoreItems)

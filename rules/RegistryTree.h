@@ -43,6 +43,10 @@ struct TTreeKey {
     std::u16string KernelName;
     // A link is met as itself: it is never entered.
     bool IsLink = false;
+    // The numbers of its subkeys and values (0 for a link, or for a key whose
+    // numbers cannot be read: see TTreeGaps).
+    uint32_t SubKeys = 0;
+    uint32_t Values = 0;
     std::u16string LinkTarget; // the kernel name a link leads to
 };
 

@@ -138,11 +138,7 @@ bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
     uint64_t values = 0;
     const uint8_t gaps = tree.VisitTree(key.Get(), kernelName, [&](const TTreeKey& visited) {
         ++keys;
-        uint32_t subKeys = 0;
-        uint32_t valueCount = 0;
-        if (!visited.IsLink &&
-            FRegistry.QueryKeyInfo(visited.Handle, subKeys, valueCount) == kErrorSuccess)
-            values += valueCount;
+        values += visited.Values;
         return true;
     });
     const std::u16string counted =
