@@ -3,11 +3,13 @@
 #   with-xvfb.sh PREFIX COMMAND [ARGUMENTS...]
 # The prefix's wineserver is stopped before and after, so that no Wine
 # process stays connected to a display that is going away. KEYSTRIP_SCREEN
-# sets the screen size (default 1280x1024x24).
+# sets the screen size (default 1280x1024x24); KEYSTRIP_WINESERVER the
+# wineserver command (as for cmake/wine-prefix.sh).
 set -euo pipefail
 prefix="$1"
 shift
-stop_wine() { WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true; }
+read -r -a wineserver <<<"${KEYSTRIP_WINESERVER:-/usr/lib/wine/wineserver}"
+stop_wine() { WINEPREFIX="$prefix" "${wineserver[@]}" -k 2>/dev/null || true; }
 work=$(mktemp -d)
 stop_wine
 Xvfb -displayfd 9 -screen 0 "${KEYSTRIP_SCREEN:-1280x1024x24}" -nolisten tcp -noreset \

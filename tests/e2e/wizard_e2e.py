@@ -2,12 +2,15 @@
 """End-to-end runs of ZolvaKeystrip.exe under Wine on an X display (Xvfb).
 
     wizard_e2e.py SCENARIO --prefix P --bin DIR --exe EXE --resources DIR --screenshots DIR
+                  [--wine CMD --wineserver CMD --prefix-arch win64|win32 --product N]
 
 Scenarios:
   flow            traces of two shipped products; Enter on the terms, the products page
                   with them ticked, Enter (Remove), the result, show details, Enter (Ok);
                   exactly what their removal rules name is gone from the registry
-  silent          -silent -product "<name in other letter case>": no window, traces gone
+  silent          traces of every shipped product, then -silent -product "<name of product N
+                  (--product, default 1) in other letter case>": no window, exactly that
+                  product's traces gone
   silent-unknown  -silent with an unknown product: the window shows after all
   errors          the error pages 1000 (no terms) and 1003 (no definitions)
   dpi             the window at 144 and 192 pixels per inch
@@ -20,19 +23,23 @@ Scenarios:
 
 Keys go through xdotool as a user types them; WizardDriver reads the controls back.
 The registry is compared as a whole, from the prefix's registry files, before and after.
+
+The same runs serve the x86-64 test build in a 64-bit prefix (the defaults) and the shipping
+i686 exe under 32-bit Wine: --wine and --wineserver are the commands that start those two
+(default $KEYSTRIP_WINE, $KEYSTRIP_WINESERVER, else 64-bit Wine), and --prefix-arch says where
+the 32-bit view's keys lie in the registry files (see physical).
 """
 
 import argparse
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
 import time
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
 TITLE = "Zolva Keystrip"
 
 ROOTS = {
@@ -73,6 +80,8 @@ def check(condition, message):
 class Wine:
     def __init__(self, args):
         self.args = args
+        self.wine = shlex.split(args.wine)
+        self.wineserver = shlex.split(args.wineserver)
         self.env = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
 
@@ -80,7 +89,7 @@ class Wine:
         # Output goes through files: a Wine process started on the way (the
         # server, a device host) may inherit a pipe and keep it open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run([WINE, *command], env=self.env, stdout=out, stderr=err,
+            result = subprocess.run([*self.wine, *command], env=self.env, stdout=out, stderr=err,
                                     stdin=subprocess.DEVNULL, timeout=timeout)
             out.seek(0)
             err.seek(0)
@@ -89,7 +98,7 @@ class Wine:
 
     def start(self, *command):
         print("start", *command, flush=True)
-        return subprocess.Popen([WINE, *command], env=self.env, stdout=subprocess.DEVNULL,
+        return subprocess.Popen([*self.wine, *command], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def driver(self, *command, timeout=60):
@@ -121,9 +130,9 @@ class Wine:
 
     def flush(self):
         """Ends the prefix's processes, which writes the registry files."""
-        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run([*self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run([*self.wineserver, "-w"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
     def reg_import(self, text, name):
@@ -131,7 +140,8 @@ class Wine:
         with open(path, "w", encoding="utf-16") as f:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text)
         result = self.run("reg", "import", "Z:" + path.replace("/", "\\"), "/reg:32")
-        check(result.returncode == 0, "reg import %s failed: %s" % (name, result.stderr))
+        check(result.returncode == 0, "reg import %s failed (exit code %d): %s" %
+              (name, result.returncode, result.stderr))
 
 
 # --- the registry files ----------------------------------------------------------
@@ -269,29 +279,32 @@ def cleanup_list(products):
     return "".join(out)
 
 
-def physical(root, key):
-    """Where a logical key of the 32-bit view may lie in Wine's registry files: some keys
-    are redirected to Wow6432Node, others are shared between the views."""
+def physical(root, key, arch="win64"):
+    """Where a logical key of the 32-bit view may lie in Wine's registry files. In a 64-bit
+    prefix some keys are redirected to Wow6432Node, others are shared between the views; a
+    32-bit prefix has one view only, and every key lies where it is named."""
     key = key.lower()
     if root == "HKEY_CLASSES_ROOT":
+        if arch == "win32":
+            return ["software\\classes\\" + key]
         return ["software\\classes\\" + key, "software\\classes\\wow6432node\\" + key]
     if root == "HKEY_USERS":
         return [key.split("\\", 1)[1]]  # .DEFAULT is the top of userdef.reg
     if root == "HKEY_LOCAL_MACHINE" and key.startswith("software\\classes\\"):
-        return physical("HKEY_CLASSES_ROOT", key[len("software\\classes\\"):])
-    if root == "HKEY_LOCAL_MACHINE" and key.startswith("software\\"):
+        return physical("HKEY_CLASSES_ROOT", key[len("software\\classes\\"):], arch)
+    if root == "HKEY_LOCAL_MACHINE" and key.startswith("software\\") and arch == "win64":
         return [key, "software\\wow6432node\\" + key[len("software\\"):]]
     return [key]
 
 
-def removed_by(products, before, planted):
+def removed_by(products, before, planted, arch):
     """The (hive, key) subtrees and (hive, key, value) values that the removal rules of the
     products name, located among what planting added."""
     keys, values = set(), set()
     for product in products:
         for rule in product["removal"]:
             hive = HIVES[rule["root"]]
-            places = physical(rule["root"], rule["key"])
+            places = physical(rule["root"], rule["key"], arch)
             if rule["action"] == "CompleteKey":
                 found = [k for k in places if k in planted[hive] and k not in before[hive]]
                 check(len(found) == 1, "planted key of %s: %s" % (rule["key"], found))
@@ -407,7 +420,7 @@ def finish(process, timeout=30):
 def scenario_flow(wine, args, products):
     chosen = [products[0], products[2]]
     before, planted = plant(wine, products, chosen)
-    keys_gone, values_gone = removed_by(chosen, before, planted)
+    keys_gone, values_gone = removed_by(chosen, before, planted, args.prefix_arch)
 
     process = wine.start(args.exe)
     check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
@@ -474,14 +487,14 @@ def scenario_flow(wine, args, products):
 
 
 def scenario_silent(wine, args, products):
-    chosen = products[1]
-    before, planted = plant(wine, products, [chosen])
-    keys_gone, values_gone = removed_by([chosen], before, planted)
+    chosen = products[args.product]
+    before, planted = plant(wine, products, products)
+    keys_gone, values_gone = removed_by([chosen], before, planted, args.prefix_arch)
     name = chosen["name"].swapcase()
     # The watcher polls from before the start until the window is gone again.
     log = os.path.join(args.work, "watch.txt")
     with open(log, "w") as out:
-        watcher = subprocess.Popen([WINE, os.path.join(args.bin, "WizardDriver.exe"), "watch",
+        watcher = subprocess.Popen([*wine.wine, os.path.join(args.bin, "WizardDriver.exe"), "watch",
                                     "30"], env=wine.env, stdout=out, stderr=subprocess.DEVNULL)
     end = time.time() + 30
     while "watching" not in open(log).read() and time.time() < end:
@@ -639,6 +652,11 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--resources", required=True)
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--wine", default=os.environ.get("KEYSTRIP_WINE", "/usr/lib/wine/wine64"))
+    parser.add_argument("--wineserver",
+                        default=os.environ.get("KEYSTRIP_WINESERVER", "/usr/lib/wine/wineserver"))
+    parser.add_argument("--prefix-arch", choices=("win64", "win32"), default="win64")
+    parser.add_argument("--product", type=int, default=1, help="silent: the product's index")
     args = parser.parse_args()
     args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
     os.makedirs(args.work, exist_ok=True)

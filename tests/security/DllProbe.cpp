@@ -1,19 +1,16 @@
-// Loads libraries by name the way the wizard does at run time, so a test can
-// plant copies of a canary library next to it and see which ones get loaded.
+// Loads libraries by name, so a test can plant copies of a canary library
+// next to it and see which ones get loaded. Whether the wizard itself keeps
+// them out is shown with the real exe (planting-test.sh); the probe gives the
+// control runs that do load them, and the loader path Wine does not take.
 //
 //   DllProbe list                 prints the libraries the wizard preloads
 //   DllProbe plain NAME...        LoadLibraryW, nothing hardened
 //   DllProbe dlldirectory NAME... only SetDllDirectoryW(L"") first
-//   DllProbe hardened NAME...     HardenDllSearchPath and the preload first,
-//                                 then the wizard's kinds of controls, then
-//                                 LoadLibraryW and LoadSystemLibrary for each
-//                                 name
 //   DllProbe bypath NAME...       as on a loader without the search flags:
 //                                 SetDllDirectoryW(L""), the preload by full
 //                                 path, the controls, then each name by path
 //
 // Exit code 0 when every step went as the mode expects; problems are printed.
-#include "app/Security.h"
 #include "platform/SystemLibraryWin32.h"
 
 #include <windows.h>
@@ -26,7 +23,6 @@ namespace {
 
 using keystrip::platform::kRunTimeLibraries;
 using keystrip::platform::kRunTimeLibraryCount;
-using keystrip::platform::LoadSystemLibrary;
 using keystrip::platform::LoadSystemLibraryByPath;
 
 int failures = 0;
@@ -131,24 +127,6 @@ int wmain(int argc, wchar_t** argv) {
             Fail(L"SetDllDirectoryW", L"", GetLastError());
         for (const wchar_t* name : names)
             LoadPlain(name);
-        return failures == 0 ? 0 : 1;
-    }
-    if (mode == L"hardened") {
-        const uint32_t result = keystrip::HardenDllSearchPath();
-        if (result != 0)
-            Fail(L"HardenDllSearchPath", L"", result);
-        if (const int missing = keystrip::platform::PreloadSystemLibraries())
-            Fail(L"PreloadSystemLibraries", L"", static_cast<DWORD>(missing));
-        // The controls first: what they load must already come from the
-        // preload, not from the loads of this probe below.
-        CreateWizardControls(LoadSystemLibrary);
-        for (const wchar_t* name : names) {
-            // The process's default search, as a system library loading its
-            // own helpers by name would use it.
-            if (HMODULE module = LoadLibraryW(name))
-                ExpectSystemModule(L"LoadLibraryW", name, module);
-            ExpectSystemModule(L"LoadSystemLibrary", name, LoadSystemLibrary(name));
-        }
         return failures == 0 ? 0 : 1;
     }
     if (mode == L"bypath") {
