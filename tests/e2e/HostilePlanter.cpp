@@ -8,6 +8,10 @@
 //   HostilePlanter kernel ROOT PATH          prints the kernel name of PATH
 //   HostilePlanter rmtree ROOT PATH          deletes PATH and everything below it by
 //                                            counted names, never following a link
+//   HostilePlanter value ROOT PATH NAME TYPE HEX   sets a value of any type to the bytes
+//                                            HEX (two digits each, "-" for none)
+//   HostilePlanter bigvalue ROOT PATH NAME SIZE   sets a REG_BINARY of SIZE bytes, byte i
+//                                            being i * 7 modulo 256
 //   HostilePlanter savehive ROOT PATH FILE   saves PATH as a hive file (RegSaveKeyW)
 //   HostilePlanter hivedump HKU FILE         loads the hive FILE below HKEY_USERS, prints
 //                                            one line per key and value, unloads it
@@ -18,7 +22,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -190,6 +196,29 @@ int main(int argc, char** argv) {
     }
     if (argc < 5)
         return 2;
+    if ((command == "value" && argc > 6) || (command == "bigvalue" && argc > 5)) {
+        std::vector<BYTE> data;
+        DWORD type = REG_BINARY;
+        if (command == "value") {
+            type = static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0));
+            const std::string hex = argv[6];
+            for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
+                data.push_back(static_cast<BYTE>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        } else {
+            data.resize(std::strtoul(argv[5], nullptr, 0));
+            for (size_t i = 0; i < data.size(); ++i)
+                data[i] = static_cast<BYTE>(i * 7);
+        }
+        HKEY key = nullptr;
+        LONG error = RegCreateKeyExW(root, W(path), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                     &key, nullptr);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegCreateKeyExW", error);
+        error = RegSetValueExW(key, W(Text(argv[4])), 0, type, data.data(),
+                               static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+        return error == ERROR_SUCCESS ? 0 : Fail("RegSetValueExW", error);
+    }
     if (command == "savehive") {
         EnablePrivileges();
         HKEY key = nullptr;

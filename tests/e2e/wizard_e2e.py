@@ -14,6 +14,11 @@ Scenarios:
   silent-unknown  -silent with an unknown product: the window shows after all
   errors          the error pages 1000 (no terms) and 1003 (no definitions)
   dpi             the window at 144 and 192 pixels per inch
+  roundtrip       each product's traces with a subtree of every kind of value, name and
+                  depth (a 1 MB value and a link for the first): -silent -product -backup F,
+                  then -silent -restore F gives the registry back exactly; reg import F
+                  /reg:32 too, but for what Wine's reg import cannot carry; and the wizard
+                  with -backup, restored the same way
   hostile         silent removals with states planted to steer them: NUL characters in key
                   names, links inside product keys (to the machine's classes, to the 32-bit
                   SOFTWARE, a cycle) and a user's link on the path to a rule's key; exactly
@@ -160,6 +165,8 @@ def read_hive(path):
             if line.startswith("["):
                 name = line[1:line.rindex("]")]
                 current = keys.setdefault(name.replace("\\\\", "\\").lower(), {})
+            elif current is not None and line == "#link":
+                current["#link"] = "link"  # a link, not a key holding a link's value
             elif current is not None and line and not line.startswith("#") and "=" in line:
                 if line.startswith("@="):
                     current[""] = line[2:]
@@ -630,6 +637,107 @@ def scenario_hostile(wine, args, products):
         clean()
 
 
+def zpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def first_key_rule(product, root=None):
+    return next(r for r in product["removal"] if r["action"] == "CompleteKey" and
+                (root is None or r["root"] == root))
+
+
+# Values whose bytes Wine's reg import cannot carry (it adds a NUL to string data
+# that lacks one), which the comparison after reg import leaves out.
+UNCARRIED = ("unterminated", "odd size")
+
+
+def plant_torture(wine, root, key, full):
+    """Below root\\key\\Torture: every value type, names the .reg format must escape,
+    255-character names, empty keys, default values; with full, 40 levels, a 1 MB value
+    and a link."""
+    top = key + r"\Torture"
+    short = {"HKEY_LOCAL_MACHINE": "HKLM", "HKEY_CURRENT_USER": "HKCU",
+             "HKEY_CLASSES_ROOT": "HKCR"}[root]
+    text = ["[%s\\%s]\r\n@=\"default text\"\r\n\"text\"=\"plain \\\"quoted\\\" back\\\\slash "
+            "\u00e4\u20ac\"\r\n\"dword\"=dword:deadbeef\r\n\r\n" % (root, top)]
+    names = ["back\\\\slash", "quote\\\"d", "br]acket", "eq=ual", "semi;colon",
+             "\u00c4\u00f6\u00fc\u0416", "v" * 255]
+    text.append("[%s\\%s\\Names]\r\n%s\r\n" % (root, top, "".join(
+        '"%s"="x"\r\n' % n for n in names)))
+    for sub in ("br]acket]key", "eq=ual;key\u00e4", "k" * 255, "Empty"):
+        text.append("[%s\\%s\\Names\\%s]\r\n\r\n" % (root, top, sub))
+    if full:
+        deep = top + "".join(r"\L%d" % i for i in range(40))
+        text.append("[%s\\%s]\r\n\"level\"=dword:00000028\r\n\r\n" % (root, deep))
+    wine.reg_import("".join(text), "torture.reg")
+    values = [("unterminated", 1, "61006200"), ("odd size", 1, "610062"),
+              ("inner nul", 1, "6100000062000000"), ("expand", 2, "250078000000"),
+              ("multi", 7, "6f006e0065000000740077006f0000000000"),
+              ("qword", 11, "0102030405060708"), ("short dword", 4, "010203"),
+              ("none", 0, "-"), ("unknown type", 0x12345, "07"), ("empty sz", 1, "-")]
+    for name, kind, data in values:
+        planter(wine, "value", short, top + r"\Types", name, str(kind), data)
+    if full:
+        planter(wine, "bigvalue", short, top + r"\Big", "blob", str(1 << 20))
+        planter(wine, "link", short, top + r"\Link", planter(wine, "kernel", "HKLM", "SOFTWARE"))
+
+
+def backed_up_and_restored(wine, args, product, full, reg_import):
+    before, _ = plant(wine, args.products, [product])
+    rule = first_key_rule(product, "HKEY_CURRENT_USER") if full else first_key_rule(product)
+    plant_torture(wine, rule["root"], rule["key"], full)
+    planted = snapshot(wine)
+    keys_gone, values_gone = removed_by([product], before, planted, args.prefix_arch)
+    backup = os.path.join(args.work, "backup-%d.reg" % args.products.index(product))
+    if os.path.exists(backup):
+        os.remove(backup)
+    finish(wine.start(args.exe, "-silent", "-product", product["name"], "-backup",
+                      zpath(backup)), timeout=120)
+    expect_registry(wine, without(planted, keys_gone, values_gone),
+                    "after removing %s with a backup" % product["name"])
+    finish(wine.start(args.exe, "-silent", "-restore", zpath(backup)), timeout=120)
+    expect_registry(wine, planted, "after restoring %s" % product["name"])
+    if not reg_import:
+        return
+    finish(wine.start(args.exe, "-silent", "-product", product["name"]), timeout=120)
+    result = wine.run("reg", "import", zpath(backup), "/reg:32", timeout=120)
+    check(result.returncode == 0, "reg import of the backup failed: %s" % result.stderr)
+    actual = snapshot(wine)
+    diff = [d for d in differences(planted, actual)
+            if not ("#link" in d or any("%r" % name in d for name in UNCARRIED))]
+    check(not diff, "after reg import of the backup: %d differences\n  %s" %
+          (len(diff), "\n  ".join(diff[:40])))
+
+
+def scenario_roundtrip(wine, args, products):
+    args.products = products
+    for index, product in enumerate(products):
+        backed_up_and_restored(wine, args, product, full=index == 0, reg_import=index == 0)
+    # The wizard with -backup: Enter on the terms, Enter for Remove, Enter for Ok.
+    product = products[4]
+    before, _ = plant(wine, products, [product])
+    planted = snapshot(wine)
+    backup = os.path.join(args.work, "backup-wizard.reg")
+    if os.path.exists(backup):
+        os.remove(backup)
+    process = wine.start(args.exe, "-backup", zpath(backup))
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    keys("Return")
+    wine.wait_page(1)
+    keys("Return")
+    facts = wine.wait_page(2)
+    rc, report = wine.driver("text", "SuccessMemo")
+    check('Backup of everything deleted: "%s"' % zpath(backup) in report,
+          "the report does not name the backup")
+    keys("Return")
+    finish(process)
+    keys_gone, values_gone = removed_by([product], before, planted, args.prefix_arch)
+    expect_registry(wine, without(planted, keys_gone, values_gone), "after the wizard's removal")
+    finish(wine.start(args.exe, "-silent", "-restore", zpath(backup)), timeout=120)
+    expect_registry(wine, planted, "after restoring the wizard's backup")
+
+
 def scenario_sandbox(wine, args, products):
     chosen = [products[0], products[2], products[4]]
     plant(wine, products, chosen)
@@ -639,7 +747,7 @@ def scenario_sandbox(wine, args, products):
 
 
 SCENARIOS = {"flow": scenario_flow, "sandbox": scenario_sandbox, "silent": scenario_silent,
-             "hostile": scenario_hostile,
+             "hostile": scenario_hostile, "roundtrip": scenario_roundtrip,
              "silent-unknown": scenario_silent_unknown, "errors": scenario_errors,
              "dpi": scenario_dpi}
 
