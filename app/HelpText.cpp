@@ -7,22 +7,25 @@ namespace keystrip {
 
 const std::vector<TSwitchHelp>& SwitchHelpRows() {
     static const std::vector<TSwitchHelp> rows = {
-        {u"-product", u"NAME", u"removes the product NAME alone once the terms are accepted"},
-        {u"-silent", u"", u"with -product: removes it without any window, then ends"},
-        {u"-log", u"FILE", u"writes the report to FILE (UTF-8) when the run ends"},
-        {u"-exitcode", u"", u"ends with an exit code that tells the result (below)"},
-        {u"-help, -?", u"", u"shows this list and does nothing else"},
+        {u"-product", u"NAME", u"removes that product alone"},
+        {u"-silent", u"", u"with -product: removes it, no window"},
+        {u"-log", u"FILE", u"writes the report to FILE at the end"},
+        {u"-exitcode", u"", u"the exit code tells the result"},
+        {u"-help, -?", u"", u"shows this list, does nothing else"},
     };
     return rows;
 }
 
 std::u16string HelpText() {
+    // A message box has proportional type: each switch on a line of its own,
+    // its line indented by a tab below it, so that all of them align.
     std::u16string text = u"Usage: ZolvaKeystrip.exe [switches]\r\n";
     for (const TSwitchHelp& row : SwitchHelpRows()) {
-        std::u16string name = row.Switch;
+        text += u"\r\n";
+        text += row.Switch;
         if (*row.Argument)
-            name += std::u16string(u" ") + row.Argument;
-        text += u"\r\n" + name + u"\t" + row.Line;
+            text += std::u16string(u" ") + row.Argument;
+        text += std::u16string(u"\r\n\t") + row.Line;
     }
     text += u"\r\n\r\nExit codes with -exitcode (without it, always 0); the highest that "
             u"applies:";

@@ -16,8 +16,9 @@ struct TSwitchHelp {
 // The rows, in the order they are listed.
 const std::vector<TSwitchHelp>& SwitchHelpRows();
 
-// The whole text, lines joined by CR LF: a usage line, one line per switch
-// (its name and argument, a tab, its line), then one line per exit code.
+// The whole text, lines joined by CR LF: a usage line; per switch its name
+// and argument, then its line after a tab on the next line; then one line per
+// exit code.
 std::u16string HelpText();
 
 } // namespace keystrip

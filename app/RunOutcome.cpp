@@ -91,14 +91,14 @@ std::u16string DescribeProblem(TRunProblem Problem) {
 std::u16string DescribeExitCode(TExitCode Code) {
     switch (Code) {
     case ecDone:
-        return u"every requested product was removed completely, or there was nothing to remove";
+        return u"every requested product removed completely, or nothing to remove";
     case ecRuleFailed:
         return u"at least one rule failed, or a run broke off";
     case ecUnknownProduct:
         return u"-product named no known product";
     case ecCouldNotStart:
-        return u"the run could not start its work: no definitions, unreadable terms, a -log "
-               u"file that cannot be written, or no window";
+        return u"the run could not start its work: no definitions, unreadable terms, no "
+               u"window, or a -log file that cannot be written";
     }
     return u"";
 }

@@ -66,7 +66,7 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Problem: The main window could not be created\r\n"
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
-              u"a -log file that cannot be written, or no window\r\n"
+              u"no window, or a -log file that cannot be written\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 
