@@ -30,8 +30,8 @@ std::u16string HelpText() {
     text += u"\r\n\r\nExit codes with -exitcode (without it, always 0); the highest that "
             u"applies:";
     for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
-        text += u"\r\n" + U16(std::to_string(static_cast<int>(code))) + u"\t" +
-                DescribeExitCode(code);
+        text +=
+            u"\r\n" + U16(std::to_string(static_cast<int>(code))) + u"\t" + DescribeExitCode(code);
     return text;
 }
 

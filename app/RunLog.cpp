@@ -43,7 +43,8 @@ std::u16string NormalisedLines(const std::u16string& text) {
 std::u16string ProblemLine(const TRunNote& note) {
     std::u16string line = u"Problem: " + DescribeProblem(note.Problem);
     // A detail that only repeats the description adds nothing.
-    if (!note.Detail.empty() && AsciiLower(note.Detail) != AsciiLower(DescribeProblem(note.Problem)))
+    if (!note.Detail.empty() &&
+        AsciiLower(note.Detail) != AsciiLower(DescribeProblem(note.Problem)))
         line += u": " + note.Detail;
     return NormalisedLines(line);
 }
@@ -69,7 +70,8 @@ std::u16string RunLogText(const TRunLogHeader& Header, const TActivityLogger* Ac
     text += NormalisedLines(u"Command line: " + Header.CommandLine) + kLineEnd;
     text += kLineEnd;
 
-    const std::u16string report = activity.Export(TActivityExportOptions{eoInfo, eoWarning, eoError});
+    const std::u16string report =
+        activity.Export(TActivityExportOptions{eoInfo, eoWarning, eoError});
     if (!report.empty())
         text += NormalisedLines(report) + kLineEnd + kLineEnd;
 
@@ -106,8 +108,8 @@ bool TRunLog::Write(const TActivityLogger* Activity, TRunOutcome& Outcome) {
     const TRunLogHeader header{FormatLogTime(platform::CurrentLocalTime()),
                                platform::ComputerName(), FCommandLine};
     try {
-        platform::WriteFileBytes(FFileName,
-                                 RunLogBytes(RunLogText(header, Activity, Outcome, FExitCodeSwitch)));
+        platform::WriteFileBytes(
+            FFileName, RunLogBytes(RunLogText(header, Activity, Outcome, FExitCodeSwitch)));
         FResult = true;
     } catch (const std::exception& e) {
         Outcome.Note(TRunProblem::LogNotWritten, Utf8ToUtf16(e.what()));

@@ -37,8 +37,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         application.SetTitle(u"Zolva Keystrip");
         if (switches.Help) {
             if (!switches.Silent)
-                MessageBoxW(nullptr, AsWide(HelpText()).c_str(), AsWide(application.Title()).c_str(),
-                            MB_OK | MB_ICONINFORMATION);
+                MessageBoxW(nullptr, AsWide(HelpText()).c_str(),
+                            AsWide(application.Title()).c_str(), MB_OK | MB_ICONINFORMATION);
             return 0;
         }
         application.SetShowMainForm(!switches.Silent);

@@ -101,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitRow{"PathOnly", u"k.exe", {u"k.exe"}},
                     SplitRow{"PathAfterEmptyPair", u"\"\" k -x", {u"k", u"-x"}},
                     SplitRow{"QuotedBlankPath", u"\" \" -x", {u" ", u"-x"}},
-                    SplitRow{"PathAndSwitches", u"k -silent -product \"A B\"",
+                    SplitRow{"PathAndSwitches",
+                             u"k -silent -product \"A B\"",
                              {u"k", u"-silent", u"-product", u"A B"}}),
     [](const testing::TestParamInfo<SplitRow>& info) { return std::string(info.param.name); });
 

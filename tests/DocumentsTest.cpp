@@ -45,7 +45,7 @@ std::set<std::string> UsedSwitches(const std::string& text) {
     std::istringstream lines(text);
     std::string line;
     bool fenced = false;
-    const std::regex word("(^|[\\s'\"(,])(-[a-z?]+)(?=$|[\\s'\"),])");
+    const std::regex word(R"((^|[\s'"(,])(-[a-z?]+)(?=$|[\s'"),]))");
     while (std::getline(lines, line)) {
         if (line.rfind("```", 0) == 0) {
             fenced = !fenced;
@@ -54,8 +54,7 @@ std::set<std::string> UsedSwitches(const std::string& text) {
         if (!fenced && line.rfind("    ", 0) != 0)
             continue;
         std::smatch m;
-        for (auto it = line.cbegin(); std::regex_search(it, line.cend(), m, word);
-             it = m[2].second)
+        for (auto it = line.cbegin(); std::regex_search(it, line.cend(), m, word); it = m[2].second)
             used.insert(m.str(2));
     }
     return used;
@@ -67,9 +66,9 @@ TEST(DocumentsTest, TheReadmeHasTheExitCodeTableAndEverySwitch) {
     for (const std::string& name : KnownSwitches())
         EXPECT_NE(readme.find("`" + name), std::string::npos) << name;
     for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
-        EXPECT_NE(readme.find("| " + std::to_string(code) + " | " +
-                              Utf16ToUtf8(DescribeExitCode(code))),
-                  std::string::npos)
+        EXPECT_NE(
+            readme.find("| " + std::to_string(code) + " | " + Utf16ToUtf8(DescribeExitCode(code))),
+            std::string::npos)
             << code;
 }
 

@@ -79,7 +79,8 @@ TEST(HelpTextTest, ListsEverySwitchWithItsArgumentAndLineThenTheExitCodes) {
     for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
         EXPECT_NE(text.find(U16("\r\n" + std::to_string(code) + "\t") + DescribeExitCode(code)),
                   std::u16string::npos);
-    EXPECT_NE(text.find(u"(without it, always 0); the highest that applies:"), std::u16string::npos);
+    EXPECT_NE(text.find(u"(without it, always 0); the highest that applies:"),
+              std::u16string::npos);
 }
 
 TEST(HelpTextTest, EverySwitchReadByTheProgramHasARow) {

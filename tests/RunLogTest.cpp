@@ -110,10 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LineRow>& info) { return std::string(info.param.name); });
 
 TEST(RunLogTextTest, BytesAreUtf8AfterAByteOrderMark) {
-    EXPECT_EQ(RunLogBytes(u"Gr\u00FC\u00DFe \u20AC\r\n"),
-              "\xEF\xBB\xBF"
-              "Gr\xC3\xBC\xC3\x9F"
-              "e \xE2\x82\xAC\r\n");
+    EXPECT_EQ(RunLogBytes(u"Gr\u00FC\u00DFe \u20AC\r\n"), "\xEF\xBB\xBF"
+                                                          "Gr\xC3\xBC\xC3\x9F"
+                                                          "e \xE2\x82\xAC\r\n");
     EXPECT_EQ(RunLogBytes(u""), "\xEF\xBB\xBF");
 }
 
@@ -218,8 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RunLogUnwritableTest,
     testing::Values(UnwritableRow{"NoSuchFolder", u"no such folder/keystrip.log", u"keystrip.log"},
                     UnwritableRow{"NoFileName", u"", u"-log"}),
-    [](const testing::TestParamInfo<UnwritableRow>& info) {
-        return std::string(info.param.name);
-    });
+    [](const testing::TestParamInfo<UnwritableRow>& info) { return std::string(info.param.name); });
 
 } // namespace

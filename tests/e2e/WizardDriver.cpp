@@ -277,9 +277,9 @@ int Guard(const char* root, const char* key, const std::string& mode) {
                                                               nullptr))
         return 1;
     HKEY open = nullptr;
-    LSTATUS rc = RegCreateKeyExW(RootKey(root), Wide(key).c_str(), 0, nullptr, 0,
-                                 READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY, nullptr, &open,
-                                 nullptr);
+    LSTATUS rc =
+        RegCreateKeyExW(RootKey(root), Wide(key).c_str(), 0, nullptr, 0,
+                        READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY, nullptr, &open, nullptr);
     if (rc == ERROR_SUCCESS) {
         rc = RegSetKeySecurity(open, DACL_SECURITY_INFORMATION, descriptor);
         RegCloseKey(open);

@@ -62,21 +62,21 @@ TEST_P(SilentOutcomeTest, GivesTheExitCodeOfWhatHappened) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SilentOutcomeTest,
-    testing::Values(
-        SilentRow{"Removed", "-silent -product \"Zolva Alpha\"", false, false, false, true, 1, 1, 0,
-                  true},
-        SilentRow{"RuleFailed", "-silent -product \"Zolva Alpha\"", false, false, true, true, 1, 0,
-                  1, false},
-        SilentRow{"UnknownProduct", "-silent -product \"Zolva Delta\"", false, false, false, false,
-                  0, 0, 2, false},
-        SilentRow{"NoProductSwitch", "-silent", false, false, false, false, 0, 0, 0, false},
-        SilentRow{"NoDefinitions", "-silent -product \"Zolva Alpha\"", true, false, false, false, 0,
-                  0, 3, false},
-        // The removal goes on without the terms, as it always has; the code tells.
-        SilentRow{"NoTerms", "-silent -product \"Zolva Alpha\"", false, true, false, true, 1, 1, 3,
-                  true},
-        SilentRow{"NoTermsAndUnknownProduct", "-silent -product \"Zolva Delta\"", false, true,
-                  false, false, 0, 0, 3, false}),
+    testing::Values(SilentRow{"Removed", "-silent -product \"Zolva Alpha\"", false, false, false,
+                              true, 1, 1, 0, true},
+                    SilentRow{"RuleFailed", "-silent -product \"Zolva Alpha\"", false, false, true,
+                              true, 1, 0, 1, false},
+                    SilentRow{"UnknownProduct", "-silent -product \"Zolva Delta\"", false, false,
+                              false, false, 0, 0, 2, false},
+                    SilentRow{"NoProductSwitch", "-silent", false, false, false, false, 0, 0, 0,
+                              false},
+                    SilentRow{"NoDefinitions", "-silent -product \"Zolva Alpha\"", true, false,
+                              false, false, 0, 0, 3, false},
+                    // The removal goes on without the terms, as it always has; the code tells.
+                    SilentRow{"NoTerms", "-silent -product \"Zolva Alpha\"", false, true, false,
+                              true, 1, 1, 3, true},
+                    SilentRow{"NoTermsAndUnknownProduct", "-silent -product \"Zolva Delta\"", false,
+                              true, false, false, 0, 0, 3, false}),
     [](const testing::TestParamInfo<SilentRow>& info) { return std::string(info.param.Name); });
 
 // --- the outcome of wizard runs ------------------------------------------------
@@ -172,11 +172,10 @@ TEST_P(SilentFallbackTest, ShowsTheTermsFilledFromTheFirstLine) {
     EXPECT_EQ(sel.cpMin, 0);
     EXPECT_EQ(sel.cpMax, 0);
     // The same as a window that was never silent.
-    const std::u16string shown = text;
     Form.reset();
     App.SetShowMainForm(true);
     Create();
-    EXPECT_EQ(TextOf(C(ciEulaEdit)), shown);
+    EXPECT_EQ(TextOf(C(ciEulaEdit)), text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, SilentFallbackTest,
@@ -238,7 +237,8 @@ TEST_F(WizardTest, TheLogIsWrittenWhenTheResultPageShows) {
     const std::u16string body = LogBody(file);
     EXPECT_NE(body.find(u"\r\nCommand line: ZolvaKeystrip.exe -log keystrip.log\r\n"),
               std::u16string::npos);
-    EXPECT_NE(body.find(u"\r\n\r\n" + TextOf(C(ciSuccessMemo)) + u"\r\n\r\n"), std::u16string::npos);
+    EXPECT_NE(body.find(u"\r\n\r\n" + TextOf(C(ciSuccessMemo)) + u"\r\n\r\n"),
+              std::u16string::npos);
     EXPECT_NE(body.find(u"\r\nProducts removed completely: 1 of 1\r\nResult: 0, "),
               std::u16string::npos);
     EXPECT_TRUE(Form->Outcome().Notes().empty());
