@@ -952,6 +952,12 @@ void TMainForm::RunSilent() {
     if (SelectCommandLineProduct()) {
         RemoveProducts();
         FApplication.Terminate();
+    } else if (FServices.Unattended) {
+        // Without a product to remove the exit code says why: 2 when no -product
+        // names one, 3 when the definitions could not be loaded.
+        if (ExitCodeOf(FOutcome) < ecUnknownProduct)
+            FOutcome.Note(TRunProblem::UnknownProduct, u"no product named");
+        FApplication.Terminate();
     } else {
         FillPendingTerms();
         ShowWindow(FHandle, SW_SHOWNORMAL);

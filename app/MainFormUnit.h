@@ -42,6 +42,9 @@ struct TMainFormServices {
     std::optional<std::u16string> CommandLine;
     // The -log file, written when a removal run ends; null without -log.
     TRunLog* Log = nullptr;
+    // No one is there to close the window (-silent with -exitcode): a silent
+    // run that cannot remove ends with its exit code instead of showing it.
+    bool Unattended = false;
 };
 
 class TMainForm {

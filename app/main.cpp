@@ -50,6 +50,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         services.Resources = &resources;
         services.Instance = instance;
         services.Log = log.get();
+        services.Unattended = switches.Silent && switches.ExitCode;
         TMainForm form(application, services);
         application.Run(form.Handle());
         // A run that ended without a removal run (closed early, an error page).

@@ -79,6 +79,58 @@ INSTANTIATE_TEST_SUITE_P(
                               true, false, false, 0, 0, 3, false}),
     [](const testing::TestParamInfo<SilentRow>& info) { return std::string(info.param.Name); });
 
+// -silent with -exitcode: where a silent run would show its window after all,
+// it ends with its code, since no one is there to close the window.
+struct UnattendedRow {
+    const char* Name;
+    const char* Arguments;
+    bool RemoveDefinitions;
+    int Code;
+};
+
+void PrintTo(const UnattendedRow& row, std::ostream* os) {
+    *os << row.Name;
+}
+
+class UnattendedTest : public WizardTest, public testing::WithParamInterface<UnattendedRow> {};
+
+TEST_P(UnattendedTest, EndsWithItsCodeAndNeverShowsTheWindow) {
+    Plant(Alpha());
+    if (GetParam().RemoveDefinitions)
+        Resources.Remove(u"ZOLVAPRODUCT1");
+    Unattended = true;
+    App.SetShowMainForm(false);
+    Arguments(GetParam().Arguments);
+    Create();
+    EXPECT_TRUE(App.Terminated());
+    EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+    EXPECT_EQ(GetWindowTextLengthW(C(ciEulaEdit)), 0); // nothing filled for no one
+    EXPECT_EQ(ExitCodeOf(Form->Outcome()), GetParam().Code);
+    EXPECT_TRUE(Traces(Alpha()));
+    App.Run(Form->Handle()); // ends at once
+    EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnattendedTest,
+    testing::Values(
+        UnattendedRow{"UnknownProduct", "-silent -exitcode -product \"Zolva Delta\"", false, 2},
+        UnattendedRow{"NoProductSwitch", "-silent -exitcode", false, 2},
+        UnattendedRow{"ProductSwitchWithoutName", "-silent -exitcode -product", false, 2},
+        UnattendedRow{"NoDefinitions", "-silent -exitcode -product \"Zolva Alpha\"", true, 3}),
+    [](const testing::TestParamInfo<UnattendedRow>& info) { return std::string(info.param.Name); });
+
+TEST_F(WizardTest, AnUnattendedRunThatCanRemoveDoesSoAsAnyOther) {
+    Plant(Alpha());
+    Unattended = true;
+    App.SetShowMainForm(false);
+    Arguments("-silent -exitcode -product \"Zolva Alpha\"");
+    Create();
+    EXPECT_TRUE(App.Terminated());
+    EXPECT_FALSE(Traces(Alpha()));
+    EXPECT_EQ(ExitCodeOf(Form->Outcome()), 0);
+}
+
 // --- the outcome of wizard runs ------------------------------------------------
 
 TEST_F(WizardTest, AWizardRemovalGivesCodeZeroAndAnUnknownProductSwitchTwo) {

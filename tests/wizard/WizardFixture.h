@@ -181,6 +181,7 @@ protected:
         services.CleanBoot = [this] { return CleanBoot; };
         services.CommandLine = CommandLine ? CommandLine : std::u16string(u"ZolvaKeystrip.exe");
         services.Log = Log;
+        services.Unattended = Unattended;
         Form = std::make_unique<TMainForm>(App, services);
         return *Form;
     }
@@ -223,6 +224,7 @@ protected:
     int CleanBoot = 0;
     std::optional<std::u16string> CommandLine;
     TRunLog* Log = nullptr; // the -log file, when a test gives one
+    bool Unattended = false;
     std::unique_ptr<TMainForm> Form;
 };
 
