@@ -55,7 +55,12 @@ int HexDigit(char16_t c) {
 
 std::vector<std::u16string> SplitCommandLine(const std::u16string& rawCommandLine) {
     size_t pos = 0;
-    std::vector<std::u16string> args{NextArgument(rawCommandLine, pos)};
+    std::u16string path = NextArgument(rawCommandLine, pos);
+    // A line without any argument, not even the program's path, has nothing
+    // after it either: an empty path only comes from the end of the line.
+    if (path.empty())
+        return {};
+    std::vector<std::u16string> args{std::move(path)};
     for (;;) {
         std::u16string arg = NextArgument(rawCommandLine, pos);
         if (arg.empty())
@@ -104,7 +109,8 @@ std::optional<int32_t> StrToInt32(const std::u16string& text) {
 std::vector<std::u16string> TCommandLine::Arguments() const {
     std::vector<std::u16string> args =
         SplitCommandLine(FRawLine ? *FRawLine : platform::ProcessCommandLine());
-    args.erase(args.begin());
+    if (!args.empty())
+        args.erase(args.begin());
     return args;
 }
 

@@ -43,8 +43,9 @@ private:
     std::optional<std::u16string> FRawLine;
 };
 
-// The arguments of a raw command line, the program's path first. A line
-// without any text still yields the (empty) path.
+// The arguments of a raw command line, the program's path first. A line that
+// holds no argument at all (empty, blanks only, a lone double quote) yields
+// no arguments, not even a path.
 std::vector<std::u16string> SplitCommandLine(const std::u16string& rawCommandLine);
 
 // Leading spaces, an optional sign, then decimal digits or hexadecimal digits

@@ -50,6 +50,7 @@ const TControlDesign kControls[] = {
     {u"ErrorSymbol",          K::Image,          4,         16,  16,  24,  24, kNoTabStop, coAutoSize,                                    F::Window,     kNoColour,    kNoColour, H::None,                         0},
     {u"ErrorLabel",           K::Label,          4,         46,  15, 410,  39, kNoTabStop, coWordWrap | coTransparent,                    F::Window,     kNoColour,    kNoColour, H::None,                         0},
     {u"ErrorCloseButton",     K::PushButton,     4,        197, 272,  85,  25, 0,          coNone,                                        F::Window,     kNoColour,    kNoColour, H::EulaExitButtonClick,          0},
+    {u"SuccessLogLabel",      K::Label,          2,         46,  59, 410,  14, kNoTabStop, coHidden,                                      F::Window,     kNoColour,    kNoColour, H::None,                         0},
 };
 // clang-format on
 

@@ -102,6 +102,7 @@ enum TControlIndex : int {
     ciErrorSymbol,
     ciErrorLabel,
     ciErrorCloseButton,
+    ciSuccessLogLabel,
     ciCount
 };
 

@@ -4,15 +4,14 @@
 #include "app/CommandLine.h"
 #include "app/Dpi.h"
 #include "app/FormControls.h"
+#include "app/TermsView.h"
 #include "app/Win32Text.h"
 #include "common/Errors.h"
-#include "platform/TextDecoding.h"
 
 #include <commctrl.h>
 #include <richedit.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace keystrip {
@@ -27,6 +26,8 @@ constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr UINT_PTR kTextViewSubclass = 0x4B54;
 
 const std::u16string kTextsSection = u"Texts";
+// The result page's note when -log names a file that cannot be written.
+const std::u16string kLogNotWrittenText = u"The log file could not be written.";
 
 COLORREF ToColorRef(uint32_t rgb) {
     if (rgb == kSystemWindowColour)
@@ -88,28 +89,6 @@ RECT DesignRect(int index) {
 bool IsCaptioned(TControlKind kind) {
     return kind == TControlKind::Label || kind == TControlKind::PushButton ||
            kind == TControlKind::CheckBox;
-}
-
-// EM_STREAMIN readers: the raw bytes of the terms, and their decoded text.
-DWORD CALLBACK ReadStreamBytes(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
-    auto* stream = reinterpret_cast<platform::ByteStream*>(cookie);
-    *done = static_cast<LONG>(stream->Read(buffer, static_cast<size_t>(count)));
-    return 0;
-}
-
-struct TTextCursor {
-    const std::u16string* Text;
-    size_t Offset; // in bytes
-};
-
-DWORD CALLBACK ReadTextBytes(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
-    auto* cursor = reinterpret_cast<TTextCursor*>(cookie);
-    const size_t total = cursor->Text->size() * sizeof(char16_t);
-    const size_t n = std::min(static_cast<size_t>(count), total - cursor->Offset);
-    memcpy(buffer, reinterpret_cast<const uint8_t*>(cursor->Text->data()) + cursor->Offset, n);
-    cursor->Offset += n;
-    *done = static_cast<LONG>(n);
-    return 0;
 }
 
 } // namespace
@@ -791,14 +770,11 @@ void TMainForm::StepProgress(int Position) {
 
 void TMainForm::ShowEula() {
     try {
-        std::unique_ptr<platform::ByteStream> terms = FServices.Resources->Open(u"EULA");
-        if (!terms)
-            throw EInOutError("the terms of use are missing");
-        LoadEulaText(*terms);
-        HWND edit = FControls[ciEulaEdit];
-        CHARRANGE start{0, 0};
-        SendMessageW(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
-        SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+        std::vector<uint8_t> terms = ReadTerms(*FServices.Resources);
+        if (FApplication.ShowMainForm())
+            FillTermsView(FControls[ciEulaEdit], terms);
+        else
+            FPendingTerms = std::move(terms); // filled only if the window shows after all
         ShowPage(piEula);
         SetDefaultButton(FControls[ciEulaAcceptButton]);
     } catch (...) {
@@ -806,33 +782,22 @@ void TMainForm::ShowEula() {
     }
 }
 
-void TMainForm::LoadEulaText(platform::ByteStream& Stream) {
-    HWND edit = FControls[ciEulaEdit];
-    const int64_t start = Stream.Position();
-    uint8_t head[3] = {};
-    const size_t got = Stream.Read(head, sizeof(head));
-    const platform::DetectedEncoding encoding = platform::DetectEncoding(head, got);
-    Stream.Seek(start);
-
-    EDITSTREAM rich{reinterpret_cast<DWORD_PTR>(&Stream), 0, ReadStreamBytes};
-    SendMessageW(edit, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&rich));
-    if (rich.dwError == 0)
+void TMainForm::FillPendingTerms() {
+    if (!FPendingTerms)
         return;
-
-    // Not rich text: the same bytes again, as plain text in their encoding.
-    Stream.Seek(start);
-    const std::vector<uint8_t> bytes = Stream.ReadToEnd();
-    const size_t skip = std::min(encoding.markSize, bytes.size());
-    const std::u16string text =
-        platform::DecodeAs(encoding.encoding, bytes.data() + skip, bytes.size() - skip);
-    TTextCursor cursor{&text, 0};
-    EDITSTREAM plain{reinterpret_cast<DWORD_PTR>(&cursor), 0, ReadTextBytes};
-    SendMessageW(edit, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&plain));
-    if (plain.dwError != 0)
-        throw EInOutError("the terms of use could not be loaded");
+    const std::vector<uint8_t> terms = std::move(*FPendingTerms);
+    FPendingTerms.reset();
+    try {
+        FillTermsView(FControls[ciEulaEdit], terms);
+    } catch (...) {
+        // As if the terms had failed at start-up: a later error page stays.
+        if (ActivePage() == piEula)
+            ShowError(1000);
+    }
 }
 
 void TMainForm::ShowError(int Code) {
+    FOutcome.Note(ProblemOfErrorPage(Code), CurrentExceptionText());
     SetSymbol(FControls[ciErrorSymbol], skError);
     const std::u16string format = FStrings->ReadString(kTextsSection, u"Text02", u"%d");
     std::u16string caption;
@@ -899,6 +864,7 @@ void TMainForm::RemoveProducts() {
                 pZolvaProductsItem item = FProducts->Find(product);
                 if (item) {
                     FProducts->Remove(item);
+                    FOutcome.CountRemoval(product->Name(), item->Removed);
                     if (!item->Removed)
                         allRemoved = false;
                 }
@@ -917,6 +883,7 @@ void TMainForm::RemoveProducts() {
                        FStrings->ReadString(kTextsSection, u"Text06", u""));
             SetSymbol(FControls[ciSuccessSymbol], skWarning);
         }
+        WriteRunLog();
         EndProgress(piSuccess);
         SetDefaultButton(FControls[ciSuccessCloseButton]);
     } catch (...) {
@@ -962,8 +929,11 @@ bool TMainForm::SelectCommandLineProduct() {
     bool result = reader->Switches() > 0 && !reader->SwitchValue(u"product", u"").empty();
     if (result) {
         if (EnsureProductsLoaded()) {
-            pZolvaProductsItem item = FProducts->Find(reader->SwitchValue(u"product", u""));
+            const std::u16string name = reader->SwitchValue(u"product", u"");
+            pZolvaProductsItem item = FProducts->Find(name);
             result = item != nullptr;
+            if (!item)
+                FOutcome.Note(TRunProblem::UnknownProduct, name);
             if (item) {
                 FProductsListBox.BeginUpdate();
                 FProductsListBox.Clear();
@@ -982,10 +952,29 @@ void TMainForm::RunSilent() {
     if (SelectCommandLineProduct()) {
         RemoveProducts();
         FApplication.Terminate();
+    } else if (FServices.Unattended) {
+        // Without a product to remove the exit code says why: 2 when no -product
+        // names one, 3 when the definitions could not be loaded.
+        if (ExitCodeOf(FOutcome) < ecUnknownProduct)
+            FOutcome.Note(TRunProblem::UnknownProduct, u"no product named");
+        FApplication.Terminate();
     } else {
+        FillPendingTerms();
         ShowWindow(FHandle, SW_SHOWNORMAL);
         UpdateWindow(FHandle);
     }
+}
+
+void TMainForm::WriteRunLog() {
+    if (!FServices.Log)
+        return;
+    HWND label = FControls[ciSuccessLogLabel];
+    if (FServices.Log->Write(FProducts->Activity(), FOutcome)) {
+        ShowWindow(label, SW_HIDE);
+        return;
+    }
+    SetCaption(label, FStrings->ReadString(kTextsSection, u"Text07", kLogNotWrittenText));
+    ShowWindow(label, SW_SHOW);
 }
 
 } // namespace keystrip

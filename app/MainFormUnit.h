@@ -13,6 +13,8 @@
 #include "app/GdiHandle.h"
 #include "app/InterfaceTexts.h"
 #include "app/MainFormDesign.h"
+#include "app/RunLog.h"
+#include "app/RunOutcome.h"
 #include "definitions/ZolvaProducts.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
@@ -24,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace keystrip {
 
@@ -37,6 +40,11 @@ struct TMainFormServices {
     std::function<int()> CleanBoot;
     // The process's command line unless set.
     std::optional<std::u16string> CommandLine;
+    // The -log file, written when a removal run ends; null without -log.
+    TRunLog* Log = nullptr;
+    // No one is there to close the window (-silent with -exitcode): a silent
+    // run that cannot remove ends with its exit code instead of showing it.
+    bool Unattended = false;
 };
 
 class TMainForm {
@@ -90,6 +98,8 @@ public:
     int ActivePage() const;
     HWND DefaultButton() const { return FDefaultButton; }
     int Dpi() const { return FDpi; }
+    // What the run has come to so far, for the log and the exit code.
+    TRunOutcome& Outcome() { return FOutcome; }
     // Closes the window: the close box and every Exit, Cancel, Ok and Close button.
     void Close();
 
@@ -112,7 +122,8 @@ private:
     void SetDefaultButton(HWND Button);
     void SetSelectAllState(int State);
     void SetCaption(HWND Control, const std::u16string& Text);
-    void LoadEulaText(platform::ByteStream& Stream);
+    void FillPendingTerms();
+    void WriteRunLog();
     void FocusActivePage();
 
     TApplication& FApplication;
@@ -132,6 +143,9 @@ private:
     std::unique_ptr<TZolvaProducts> FProducts;
     int FUpdateCount = 0;
     std::unique_ptr<TInterfaceTexts> FStrings;
+    TRunOutcome FOutcome;
+    // The terms of a silent run, read but not yet shown (see ShowEula).
+    std::optional<std::vector<uint8_t>> FPendingTerms;
 };
 
 } // namespace keystrip

@@ -1,16 +1,26 @@
 // The entry point: hardens the library search path, preloads the libraries
-// the window loads at run time from System32, starts the application, reads
-// the silent switch, creates the main window and runs the message loop.
-// The exit code is 0 whatever happened.
+// the window loads at run time from System32, starts the application,
+// reads the switches that shape the run, then either shows the help or
+// creates the main window and runs the message loop. At the end it writes
+// the -log file if the window has not written it yet, and returns the exit
+// code: 0, unless -exitcode asks for the run's result.
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/HelpText.h"
 #include "app/MainFormUnit.h"
+#include "app/RunLog.h"
+#include "app/RunOutcome.h"
+#include "app/RunSwitches.h"
 #include "app/Security.h"
+#include "app/Win32Text.h"
+#include "platform/ProcessCommandLine.h"
 #include "platform/RegistryWin32.h"
 #include "platform/ResourcesWin32.h"
 #include "platform/SystemLibraryWin32.h"
 
 #include <windows.h>
+
+#include <memory>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace keystrip;
@@ -22,10 +32,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     (void)platform::PreloadSystemLibraries();
 
     TApplication application;
+    const TRunSwitches switches = ReadRunSwitches(TCommandLine());
+    std::unique_ptr<TRunLog> log;
+    if (switches.LogFile)
+        log = std::make_unique<TRunLog>(*switches.LogFile, platform::ProcessCommandLine(),
+                                        switches.ExitCode);
+    // The outcome of a run whose window never came to be.
+    TRunOutcome outcome;
     try {
         application.Initialize();
         application.SetTitle(u"Zolva Keystrip");
-        application.SetShowMainForm(!TCommandLine().HasSwitch(u"silent"));
+        if (switches.Help) {
+            if (!switches.Silent)
+                MessageBoxW(nullptr, AsWide(HelpText()).c_str(),
+                            AsWide(application.Title()).c_str(), MB_OK | MB_ICONINFORMATION);
+            return 0;
+        }
+        application.SetShowMainForm(!switches.Silent);
 
         platform::Win32Registry registry;
         platform::Win32Resources resources;
@@ -33,10 +56,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         services.Registry = &registry;
         services.Resources = &resources;
         services.Instance = instance;
+        services.Log = log.get();
+        services.Unattended = switches.Silent && switches.ExitCode;
         TMainForm form(application, services);
         application.Run(form.Handle());
+        // A run that ended without a removal run (closed early, an error page).
+        if (log)
+            log->Write(form.Products() ? form.Products()->Activity() : nullptr, form.Outcome());
+        return ProcessExitCode(form.Outcome(), switches.ExitCode);
     } catch (const std::exception& e) {
+        // Without a desktop (a service session, no display) the window cannot
+        // be created and nothing is removed; that must not read as success.
+        outcome.Note(TRunProblem::WindowNotCreated, Utf8ToUtf16(e.what()));
         application.HandleException(e);
     }
-    return 0;
+    if (log)
+        log->Write(nullptr, outcome);
+    return ProcessExitCode(outcome, switches.ExitCode);
 }

@@ -42,10 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string raw = in.Rest16();
 
     const std::vector<std::u16string> split = SplitCommandLine(raw);
-    FUZZ_CHECK(!split.empty());
     const TCommandLine line(raw);
     const std::vector<std::u16string> args = line.Arguments();
-    FUZZ_CHECK(args.size() + 1 == split.size());
+    // No path means no arguments at all; a path is never empty.
+    FUZZ_CHECK(split.empty() ? args.empty() : args.size() + 1 == split.size());
+    FUZZ_CHECK(split.empty() || !split[0].empty());
     FUZZ_CHECK(line.Switches() == static_cast<int32_t>(args.size()));
     for (const std::u16string& arg : args) {
         FUZZ_CHECK(!arg.empty());

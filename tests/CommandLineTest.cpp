@@ -84,6 +84,28 @@ INSTANTIATE_TEST_SUITE_P(
             "NonAsciiKept", u"k -product \u00C4rger\u20AC", {u"-product", u"\u00C4rger\u20AC"}}),
     [](const testing::TestParamInfo<SplitRow>& info) { return std::string(info.param.name); });
 
+// The whole split, the program's path included: a line that holds no argument
+// gives none at all, not an empty path.
+class SplitWholeLineTest : public testing::TestWithParam<SplitRow> {};
+
+TEST_P(SplitWholeLineTest, GivesThePathFirstAndNothingForALineWithoutArguments) {
+    EXPECT_EQ(SplitCommandLine(GetParam().line), GetParam().arguments) << Show(GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SplitWholeLineTest,
+    testing::Values(SplitRow{"EmptyLine", u"", {}}, SplitRow{"OnlyBlanks", u" \t\r\n ", {}},
+                    SplitRow{"OnlyEmptyPairs", u"\"\" \"\"\"\"", {}},
+                    SplitRow{"LoneQuote", u"  \"", {}},
+                    SplitRow{"NulFirst", std::u16string(u"\0k -silent", 10), {}},
+                    SplitRow{"PathOnly", u"k.exe", {u"k.exe"}},
+                    SplitRow{"PathAfterEmptyPair", u"\"\" k -x", {u"k", u"-x"}},
+                    SplitRow{"QuotedBlankPath", u"\" \" -x", {u" ", u"-x"}},
+                    SplitRow{"PathAndSwitches",
+                             u"k -silent -product \"A B\"",
+                             {u"k", u"-silent", u"-product", u"A B"}}),
+    [](const testing::TestParamInfo<SplitRow>& info) { return std::string(info.param.name); });
+
 // --- Switches ----------------------------------------------------------------
 
 struct SwitchRow {

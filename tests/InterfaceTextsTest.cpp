@@ -276,7 +276,7 @@ TEST(InterfaceTextsTest, ShippedTextsComposeTheWindowsMessages) {
     EXPECT_EQ(Show(FormatInteger(texts.ReadString(u"Texts", u"Text02", u"%d"), 1003)),
               "An unknown error occurred. Error code: 1003.");
     // The messages the window shows without an argument are there as well.
-    for (const char16_t* key : {u"Text03", u"Text04", u"Text05", u"Text06"})
+    for (const char16_t* key : {u"Text03", u"Text04", u"Text05", u"Text06", u"Text07"})
         EXPECT_NE(texts.ReadString(u"Texts", key, u""), u"");
 }
 

@@ -367,6 +367,7 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "Text06=Not all selected Zolva registry keys could be removed. Please restart your "
         "computer into safe mode and run the Zolva Keystrip again. Please close all open "
         "applications before you restart.",
+        "Text07=The log file could not be written.",
     };
     EXPECT_EQ(lines, expected);
 }

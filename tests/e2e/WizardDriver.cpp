@@ -13,6 +13,11 @@
 //   WizardDriver unplant FILE          deletes, in the 32-bit view, what FILE lists, one
 //                                      per line (UTF-8): "K root key" deletes a key with
 //                                      its subtree, "V root key name" a value (tab-separated)
+//   WizardDriver dialog [seconds]      until a message box titled "Zolva Keystrip" shows;
+//                                      prints its text, UTF-8 (exit 1 on timeout)
+//   WizardDriver guard root key on|off in the 32-bit view, "on" gives the key a DACL that
+//                                      denies KEY_SET_VALUE to everyone, "off" one that
+//                                      allows everything (for a removal rule that fails)
 //
 // Controls are found by the identifiers the window design gives them.
 #include "app/CheckListBox.h"
@@ -23,6 +28,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -236,6 +242,54 @@ int Unplant(const char* file) {
     return failures == 0 ? 0 : 1;
 }
 
+BOOL CALLBACK CollectStatic(HWND window, LPARAM param) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpiW(name, L"Static") == 0) {
+        auto* texts = reinterpret_cast<std::string*>(param);
+        const std::string text = Text(window);
+        if (!text.empty())
+            *texts += text + "\n";
+    }
+    return TRUE;
+}
+
+int Dialog(double seconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    do {
+        HWND box = FindWindowW(L"#32770", L"Zolva Keystrip");
+        if (box) {
+            std::string texts;
+            EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&texts));
+            std::fwrite(texts.data(), 1, texts.size(), stdout);
+            return 0;
+        }
+        Sleep(100);
+    } while (GetTickCount() < end);
+    return 1;
+}
+
+int Guard(const char* root, const char* key, const std::string& mode) {
+    // 0x2 is KEY_SET_VALUE; KA is every key right.
+    const wchar_t* sddl = mode == "on" ? L"D:(D;;0x2;;;WD)(A;;KA;;;WD)" : L"D:(A;;KA;;;WD)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return 1;
+    HKEY open = nullptr;
+    LSTATUS rc =
+        RegCreateKeyExW(RootKey(root), Wide(key).c_str(), 0, nullptr, 0,
+                        READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY, nullptr, &open, nullptr);
+    if (rc == ERROR_SUCCESS) {
+        rc = RegSetKeySecurity(open, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(open);
+    }
+    LocalFree(descriptor);
+    if (rc != ERROR_SUCCESS)
+        std::fprintf(stderr, "guard %s: error %ld\n", key, static_cast<long>(rc));
+    return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -253,6 +307,10 @@ int main(int argc, char** argv) {
         return Gone(seconds);
     if (command == "unplant" && argc > 2)
         return Unplant(argv[2]);
+    if (command == "dialog")
+        return Dialog(seconds);
+    if (command == "guard" && argc > 4)
+        return Guard(argv[2], argv[3], argv[4]);
     HWND main = MainWindow();
     if (!main) {
         std::fprintf(stderr, "no wizard window\n");

@@ -180,6 +180,8 @@ protected:
         services.Resources = &Resources;
         services.CleanBoot = [this] { return CleanBoot; };
         services.CommandLine = CommandLine ? CommandLine : std::u16string(u"ZolvaKeystrip.exe");
+        services.Log = Log;
+        services.Unattended = Unattended;
         Form = std::make_unique<TMainForm>(App, services);
         return *Form;
     }
@@ -221,6 +223,8 @@ protected:
     TApplication App;
     int CleanBoot = 0;
     std::optional<std::u16string> CommandLine;
+    TRunLog* Log = nullptr; // the -log file, when a test gives one
+    bool Unattended = false;
     std::unique_ptr<TMainForm> Form;
 };
 

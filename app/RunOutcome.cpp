@@ -1,0 +1,119 @@
+#include "app/RunOutcome.h"
+
+#include "common/Utf.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace keystrip {
+
+void TRunOutcome::CountRemoval(const std::u16string& Product, bool Complete) {
+    ++FRequested;
+    if (Complete)
+        ++FRemoved;
+    else
+        Note(TRunProblem::RuleFailed, Product);
+}
+
+void TRunOutcome::Note(TRunProblem Problem, const std::u16string& Detail) {
+    for (const TRunNote& note : FNotes)
+        if (note.Problem == Problem && note.Detail == Detail)
+            return;
+    FNotes.push_back(TRunNote{Problem, Detail});
+}
+
+bool TRunOutcome::Has(TRunProblem Problem) const {
+    return std::any_of(FNotes.begin(), FNotes.end(),
+                       [Problem](const TRunNote& note) { return note.Problem == Problem; });
+}
+
+TExitCode ExitCodeOf(TRunProblem Problem) {
+    switch (Problem) {
+    case TRunProblem::RuleFailed:
+    case TRunProblem::RunBrokeOff:
+        return ecRuleFailed;
+    case TRunProblem::UnknownProduct:
+        return ecUnknownProduct;
+    case TRunProblem::NoDefinitions:
+    case TRunProblem::TermsUnreadable:
+    case TRunProblem::WindowNotCreated:
+    case TRunProblem::LogNotWritten:
+    case TRunProblem::BackupNotWritten:
+        return ecCouldNotStart;
+    }
+    return ecCouldNotStart;
+}
+
+TExitCode ExitCodeOf(const TRunOutcome& Outcome) {
+    TExitCode code = ecDone;
+    for (const TRunNote& note : Outcome.Notes())
+        code = std::max(code, ExitCodeOf(note.Problem));
+    return code;
+}
+
+int ProcessExitCode(const TRunOutcome& Outcome, bool ExitCodeSwitch) {
+    return ExitCodeSwitch ? ExitCodeOf(Outcome) : 0;
+}
+
+TRunProblem ProblemOfErrorPage(int Code) {
+    switch (Code) {
+    case 1000:
+        return TRunProblem::TermsUnreadable;
+    case 1003:
+        return TRunProblem::NoDefinitions;
+    default:
+        return TRunProblem::RunBrokeOff;
+    }
+}
+
+std::u16string DescribeProblem(TRunProblem Problem) {
+    switch (Problem) {
+    case TRunProblem::RuleFailed:
+        return u"Not removed completely (a removal rule failed)";
+    case TRunProblem::RunBrokeOff:
+        return u"The run broke off";
+    case TRunProblem::UnknownProduct:
+        return u"No product of this name is known";
+    case TRunProblem::NoDefinitions:
+        return u"The product definitions could not be loaded";
+    case TRunProblem::TermsUnreadable:
+        return u"The terms of use could not be read";
+    case TRunProblem::WindowNotCreated:
+        return u"The main window could not be created";
+    case TRunProblem::LogNotWritten:
+        return u"The log file could not be written";
+    case TRunProblem::BackupNotWritten:
+        return u"The backup file could not be written";
+    }
+    return u"Unknown problem";
+}
+
+std::u16string DescribeExitCode(TExitCode Code) {
+    switch (Code) {
+    case ecDone:
+        return u"every requested product removed completely, or nothing to remove";
+    case ecRuleFailed:
+        return u"at least one rule failed, or a run broke off";
+    case ecUnknownProduct:
+        return u"-product named no known product";
+    case ecCouldNotStart:
+        return u"the run could not start its work: no definitions, unreadable terms, no "
+               u"window, or a -log file that cannot be written";
+    }
+    return u"";
+}
+
+std::u16string CurrentExceptionText() {
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return u"";
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+        return Utf8ToUtf16(e.what());
+    } catch (...) {
+        return u"";
+    }
+}
+
+} // namespace keystrip

@@ -1,0 +1,21 @@
+// What the log file's header says about the machine and the moment of a run:
+// the local date and time with its offset from UTC, and the computer's name.
+// GetLocalTime, GetTimeZoneInformation and GetComputerNameW on Windows.
+#pragma once
+
+#include <string>
+
+namespace keystrip::platform {
+
+struct LocalTime {
+    int Year = 0, Month = 0, Day = 0;
+    int Hour = 0, Minute = 0, Second = 0;
+    int UtcOffsetMinutes = 0; // local time minus UTC
+};
+
+LocalTime CurrentLocalTime();
+
+// The NetBIOS name of the computer; empty when the system does not tell.
+std::u16string ComputerName();
+
+} // namespace keystrip::platform

@@ -1,0 +1,34 @@
+// Native stand-in: localtime_r and gethostname.
+#include "platform/SystemInfo.h"
+
+#include "common/Utf.h"
+
+#include <ctime>
+
+#include <unistd.h>
+
+namespace keystrip::platform {
+
+LocalTime CurrentLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    LocalTime t;
+    t.Year = local.tm_year + 1900;
+    t.Month = local.tm_mon + 1;
+    t.Day = local.tm_mday;
+    t.Hour = local.tm_hour;
+    t.Minute = local.tm_min;
+    t.Second = local.tm_sec;
+    t.UtcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    return t;
+}
+
+std::u16string ComputerName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return Utf8ToUtf16(name);
+}
+
+} // namespace keystrip::platform

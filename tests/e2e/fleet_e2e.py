@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""End-to-end runs of ZolvaKeystrip.exe as a management tool starts it: exit codes, the log
+file, the help, and a run without a desktop. Same options as wizard_e2e.py, whose harness
+(Wine, planting, registry snapshots, the driver) this uses.
+
+    fleet_e2e.py SCENARIO --prefix P --bin DIR --exe EXE --resources DIR --screenshots DIR
+
+Scenarios:
+  exitcodes   each -exitcode with a real run: 0 removed (with the log file checked byte by
+              byte), 1 a rule that fails, 2 an unknown product (ending without a window),
+              3 a log file that cannot be written (the removal still happens) and 3 without
+              a display (nothing removed, the log says why); without the new switches: exit
+              code 0 and no file written, with and without a display
+  help        -help -silent ends at once with 0; -help and -? show the switches and the exit
+              codes in a message box and do nothing else (no log, no window, exit code 0)
+  log-wizard  the wizard with a -log file that cannot be written: the removal goes on, the
+              result page says so, exit code 3; a wizard closed on its first page still
+              leaves its log
+"""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+import wizard_e2e as e2e
+from wizard_e2e import check
+
+# The product every case removes: the smallest, so that each run is short.
+PRODUCT = "Zolva Disk Cleaner"
+# Where an administrator would put the log (see docs/deploy.md).
+LOG_DIR = r"C:\ProgramData"
+
+
+def product(products, name=PRODUCT):
+    found = [p for p in products if p["name"] == name]
+    check(len(found) == 1, "no product %s" % name)
+    return found[0]
+
+
+def unix_path(args, windows_path):
+    """Where a C:\\ path of the prefix lies on this machine."""
+    check(windows_path[:3].upper() == "C:\\", windows_path)
+    return os.path.join(args.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+
+def run_exe(wine, args, *switches, env=None, timeout=60):
+    """Runs the exe to its end; returns its exit code."""
+    print("run", *switches, flush=True)
+    result = subprocess.run([e2e.WINE, args.exe, *switches], env=env or wine.env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL, timeout=timeout)
+    return result.returncode
+
+
+def exit_code(process, timeout=30):
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise e2e.Failure("the program did not end")
+
+
+def files_of(root):
+    """{path: (size, mtime)} of every file below root."""
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            try:
+                st = os.stat(path)
+            except OSError:
+                continue
+            found[path] = (st.st_size, st.st_mtime_ns)
+    return found
+
+
+def written_files(before, after):
+    return sorted(p for p in after if before.get(p) != after[p])
+
+
+def read_log(args, windows_path):
+    """The log's text after checking its form: a UTF-8 byte-order mark, CR LF after every
+    line and no other line break."""
+    path = unix_path(args, windows_path)
+    check(os.path.exists(path), "no log file %s" % windows_path)
+    data = open(path, "rb").read()
+    check(data.startswith(b"\xef\xbb\xbf"), "the log has no UTF-8 byte-order mark")
+    check(data.endswith(b"\r\n"), "the log's last line has no CR LF")
+    check(data.count(b"\n") == data.count(b"\r\n") == data.count(b"\r"),
+          "the log has a line break other than CR LF")
+    return data[3:].decode("utf-8")
+
+
+def check_header(text, switches):
+    lines = text.split("\r\n")
+    check(lines[:3] == ["Zolva Keystrip", "Copyright (c) 2026 Zolva Software AG.",
+                        "All rights reserved."], "log header: %s" % lines[:3])
+    check(re.fullmatch(r"Date: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d", lines[3]),
+          "log date line: %s" % lines[3])
+    check(re.fullmatch(r"Computer: \S+", lines[4]), "log computer line: %s" % lines[4])
+    check(lines[5].startswith("Command line: ") and lines[5].endswith(" ".join(switches)),
+          "log command line: %s" % lines[5])
+    check(lines[6] == "", "no empty line after the log header")
+
+
+def quoted(switches):
+    """The switches as Wine puts them on the command line."""
+    return [('"%s"' % s) if " " in s else s for s in switches]
+
+
+# --- scenarios -------------------------------------------------------------------
+
+def scenario_exitcodes(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    drive_c = os.path.join(args.prefix, "drive_c")
+    cwd_files = files_of(os.path.dirname(args.exe))
+
+    # Without any new switch: exit code 0 and no file written, as always.
+    before, planted = e2e.plant(wine, products, [chosen])
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted)
+    files = files_of(drive_c)
+    rc = run_exe(wine, args, "-silent", "-product", name)
+    check(rc == 0, "plain silent run: exit code %d" % rc)
+    written = written_files(files, files_of(drive_c)) + \
+        written_files(cwd_files, files_of(os.path.dirname(args.exe)))
+    check(not written, "a plain silent run wrote %s" % written)
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                        "after the plain silent run")
+    print("code 0 without switches, no file written")
+
+    # 0: removed completely; the log holds the header, the report and the result.
+    log = LOG_DIR + r"\keystrip-0.log"
+    before, planted = e2e.plant(wine, products, [chosen])
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    rc = run_exe(wine, args, *switches)
+    check(rc == 0, "exit code %d, expected 0" % rc)
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone), "after code 0")
+    text = read_log(args, log)
+    check_header(text, quoted(switches))
+    entries = text.split("\r\n\r\n")[1].split("\r\n")
+    check(entries[0] == 'Removing product "%s"' % name, "first entry: %s" % entries[0])
+    check(entries[-1] == "Done: Success", "last entry: %s" % entries[-1])
+    for rule in chosen["removal"]:
+        wanted = rule["key"] if rule["action"] == "CompleteKey" else rule["name"]
+        check(any(wanted in e and e.endswith(" deleted") for e in entries),
+              "the log misses the deletion of %s" % wanted)
+    check(text.endswith("Products removed completely: 1 of 1\r\nResult: 0, every requested "
+                        "product removed completely, or nothing to remove\r\n"
+                        "Exit code: 0\r\n"), "log result: %s" % text[-200:])
+    print("code 0 with a log of %d entries" % len(entries))
+
+    # 1: a rule fails. A subkey that refuses full access and has a subkey of its own
+    # can be neither emptied nor deleted, so its product key stays.
+    top = next(r["key"] for r in chosen["removal"]
+               if r["action"] == "CompleteKey" and r["root"] == "HKEY_LOCAL_MACHINE")
+    guarded = top + r"\Settings"
+    e2e.plant(wine, products, [chosen])
+    wine.reg_import("[HKEY_LOCAL_MACHINE\\%s\\Inner]\r\n\"x\"=\"y\"\r\n\r\n" % guarded,
+                    "inner.reg")
+    log = LOG_DIR + r"\keystrip-1.log"
+    check(wine.driver("guard", "HKEY_LOCAL_MACHINE", guarded, "on")[0] == 0, "guard failed")
+    try:
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log", log)
+    finally:
+        check(wine.driver("guard", "HKEY_LOCAL_MACHINE", guarded, "off")[0] == 0,
+              "unguard failed")
+    check(rc == 1, "exit code %d, expected 1" % rc)
+    text = read_log(args, log)
+    check('  Key "HKEY_LOCAL_MACHINE\\%s" not deleted (access denied or locked)' % top in text,
+          "the log misses the failed rule")
+    check("Problem: Not removed completely (a removal rule failed): %s\r\n" % name in text,
+          "the log misses the problem")
+    check("\r\nResult: 1, " in text and text.endswith("Exit code: 1\r\n"), "log result")
+    print("code 1 with the failed rule in the log")
+
+    # 2: -product names no known product. Silent with -exitcode, the run does not show
+    # its window after all (no one would close it) but ends with its code.
+    log = LOG_DIR + r"\keystrip-2.log"
+    rc = run_exe(wine, args, "-silent", "-exitcode", "-product", "Zolva Nothing At All", "-log",
+                 log, timeout=30)
+    check(rc == 2, "exit code %d, expected 2" % rc)
+    text = read_log(args, log)
+    check("\r\nProblem: No product of this name is known: Zolva Nothing At All\r\n" in text,
+          "the log misses the unknown name: %s" % text)
+    print("code 2, no window")
+
+    # 3: the log cannot be written; the removal is not stopped by it.
+    before, planted = e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log",
+                 r"C:\no such folder\keystrip.log")
+    check(rc == 3, "exit code %d, expected 3" % rc)
+    check(not os.path.exists(os.path.join(drive_c, "no such folder")), "a folder was made")
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                        "after a run whose log could not be written")
+    print("code 3 for the log, product removed")
+
+    # 3: no display, so no window: nothing is removed and the log says why. Without the
+    # switches the same run ends with 0 and writes nothing, as it always has.
+    no_display = {k: v for k, v in wine.env.items() if k != "DISPLAY"}
+    before, planted = e2e.plant(wine, products, [chosen])
+    log = LOG_DIR + r"\keystrip-nowindow.log"
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    rc = run_exe(wine, args, *switches, env=no_display)
+    check(rc == 3, "exit code %d without a display, expected 3" % rc)
+    text = read_log(args, log)
+    check_header(text, quoted(switches))
+    check(text.split("\r\n")[7:] == [
+        "Problem: The main window could not be created", "Products removed completely: 0 of 0",
+        "Result: 3, the run could not start its work: no definitions, unreadable terms, no "
+        "window, or a -log file that cannot be written", "Exit code: 3", ""],
+        "log without a display: %s" % text)
+    files = files_of(drive_c)
+    rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
+    check(rc == 0, "exit code %d without a display and without -exitcode" % rc)
+    check(not written_files(files, files_of(drive_c)), "a file was written")
+    e2e.expect_registry(wine, planted, "after runs without a display")
+    print("code 3 without a display, nothing removed")
+
+
+def scenario_help(wine, args, products):
+    drive_c = os.path.join(args.prefix, "drive_c")
+    # With -silent nothing shows, so the run ends by itself.
+    start = time.time()
+    rc = run_exe(wine, args, "-help", "-silent", "-exitcode", timeout=30)
+    check(rc == 0, "-help -silent: exit code %d" % rc)
+    print("-help -silent ended with 0 in %.1f s" % (time.time() - start))
+
+    for switches in (["-help", "-exitcode", "-log", LOG_DIR + r"\help.log"], ["-?"]):
+        files = files_of(drive_c)
+        process = wine.start(args.exe, *switches)
+        rc, text = wine.driver("dialog", "30")
+        check(rc == 0, "%s showed no message box" % switches[0])
+        text = text.replace("\r", "")  # the driver's stdout adds a CR of its own
+        for row in ["-product NAME\n\tremoves that product alone",
+                    "-silent\n\twith -product: removes it, no window",
+                    "-log FILE\n\twrites the report to FILE at the end",
+                    "-exitcode\n\tthe exit code tells the result",
+                    "-help, -?\n\tshows this list, does nothing else",
+                    "0\tevery requested product removed completely",
+                    "1\tat least one rule failed", "2\t-product named no known product",
+                    "3\tthe run could not start its work"]:
+            check(row in text, "the help misses %r:\n%s" % (row, text))
+        check(wine.driver("state")[0] != 0, "the wizard window is there as well")
+        if switches[0] == "-help":
+            screenshot_box(args, "help")
+        e2e.keys("Return")
+        rc = exit_code(process)
+        check(rc == 0, "%s: exit code %d" % (switches[0], rc))
+        check(not written_files(files, files_of(drive_c)), "the help wrote a file")
+        print("%s showed the help and ended with 0" % switches[0])
+
+
+def screenshot_box(args, name):
+    time.sleep(0.5)
+    wid = e2e.window_id()
+    check(wid is not None, "no window to photograph")
+    os.makedirs(args.screenshots, exist_ok=True)
+    path = os.path.join(args.screenshots, name + ".png")
+    subprocess.run(["import", "-window", wid, path], check=True, timeout=30)
+    print("screenshot", path)
+
+
+def scenario_log_wizard(wine, args, products):
+    chosen = product(products)
+    before, planted = e2e.plant(wine, products, [chosen])
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted)
+
+    process = wine.start(args.exe, "-product", chosen["name"], "-exitcode", "-log",
+                         r"C:\no such folder\keystrip.log")
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    e2e.keys("Return")  # accept: the named product alone is removed
+    facts = wine.wait_page(2)
+    check(facts["SuccessLogLabel.visible"] == "1", "the result page does not say it")
+    check(facts["SuccessLogLabel.caption"] == "The log file could not be written.",
+          "note: %s" % facts["SuccessLogLabel.caption"])
+    check(facts["SuccessLabel1.caption"].startswith("All selected Zolva registry keys"),
+          "result: %s" % facts["SuccessLabel1.caption"])
+    e2e.screenshot(args, "result-log-not-written")
+    e2e.keys("Return")
+    rc = exit_code(process)
+    check(rc == 3, "exit code %d, expected 3" % rc)
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone), "after the removal")
+
+    # Closed on the terms page: nothing requested, and the log is there all the same.
+    log = LOG_DIR + r"\keystrip-early.log"
+    process = wine.start(args.exe, "-log", log, "-exitcode")
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    facts = wine.wait_page(0)
+    check(facts["SuccessLogLabel.visible"] == "0", "the note shows too early")
+    e2e.keys("alt+e")
+    rc = exit_code(process)
+    check(rc == 0, "exit code %d, expected 0" % rc)
+    text = read_log(args, log)
+    check_header(text, ["-log", log, "-exitcode"])
+    check(text.split("\r\n")[7:] == ["Products removed completely: 0 of 0",
+                                      "Result: 0, every requested product removed "
+                                      "completely, or nothing to remove",
+                                      "Exit code: 0", ""], "early log: %s" % text)
+
+
+SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
+             "log-wizard": scenario_log_wizard}
+
+
+def main():
+    import argparse
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--resources", required=True)
+    parser.add_argument("--screenshots", required=True)
+    args = parser.parse_args()
+    args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
+    os.makedirs(args.work, exist_ok=True)
+    wine = e2e.Wine(args)
+    products = e2e.load_products(args.resources)
+    # Logs of an earlier run must not pass for this run's.
+    for name in os.listdir(os.path.join(args.prefix, "drive_c", "ProgramData")):
+        if name.startswith("keystrip") and name.endswith(".log"):
+            os.remove(os.path.join(args.prefix, "drive_c", "ProgramData", name))
+    try:
+        SCENARIOS[args.scenario](wine, args, products)
+    except e2e.Failure as failure:
+        print("FAILED:", failure)
+        return 1
+    print("passed:", args.scenario)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
