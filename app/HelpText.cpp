@@ -9,6 +9,10 @@ const std::vector<TSwitchHelp>& SwitchHelpRows() {
     static const std::vector<TSwitchHelp> rows = {
         {u"-product", u"NAME", u"removes that product alone"},
         {u"-silent", u"", u"with -product: removes it, no window"},
+        {u"-preview", u"", u"shows what would go, removes nothing"},
+        {u"-backup", u"FILE", u"first saves what is removed to FILE"},
+        {u"-restore", u"FILE", u"puts back what a backup FILE holds"},
+        {u"-allusers", u"", u"user rules apply to every profile"},
         {u"-log", u"FILE", u"writes the report to FILE at the end"},
         {u"-exitcode", u"", u"the exit code tells the result"},
         {u"-help, -?", u"", u"shows this list, does nothing else"},

@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/Dpi.h"
 #include "app/FormControls.h"
+#include "app/ProductPreview.h"
 #include "app/TermsView.h"
 #include "app/Win32Text.h"
 #include "common/Errors.h"
@@ -28,6 +29,14 @@ constexpr UINT_PTR kTextViewSubclass = 0x4B54;
 const std::u16string kTextsSection = u"Texts";
 // The result page's note when -log names a file that cannot be written.
 const std::u16string kLogNotWrittenText = u"The log file could not be written.";
+const std::u16string kPreviewMessage =
+    u"Checking what removing the selected Zolva products would delete";
+const std::u16string kPreviewResult = u"Nothing was removed. The details show what removing the "
+                                      u"selected Zolva products would delete.";
+const std::u16string kRestoreMessage = u"Restoring the registry keys and values of the backup";
+const std::u16string kRestored = u"Everything in the backup has been restored.";
+const std::u16string kNotRestored =
+    u"Not everything in the backup could be restored. The details show what could not.";
 
 COLORREF ToColorRef(uint32_t rgb) {
     if (rgb == kSystemWindowColour)
@@ -435,6 +444,15 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
+    case WM_CONTEXTMENU:
+        // Passed up from the list by the pages' default handling.
+        if (reinterpret_cast<HWND>(wParam) == FProductsListBox.Handle() &&
+            ActivePage() == piProducts) {
+            ProductsListBoxContextPopup(
+                POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+            return 0;
+        }
+        break;
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (design::IndexFromId(static_cast<int>(item->CtlID)) == ciProductsListBox) {
@@ -541,6 +559,10 @@ void TMainForm::FocusActivePage() {
 
 void TMainForm::Command(int Id, int Code, HWND Sender) {
     const int index = design::IndexFromId(Id);
+    if (index == ciProductsListBox && Code == LBN_DBLCLK && ActivePage() == piProducts) {
+        ProductsListBoxDblClick(Sender);
+        return;
+    }
     if (index < 0 || Code != BN_CLICKED)
         return; // IDOK and IDCANCEL from the dialog keys, and other notifications
     const auto& d = DesignOf(index);
@@ -640,6 +662,8 @@ void TMainForm::FormCreate() {
     LoadStrings();
     TranslateControls(FHandle);
     FProducts = std::make_unique<TZolvaProducts>(*FServices.Registry, *FServices.Resources);
+    FExtras = std::make_unique<TRunExtras>(FServices.Switches, *FServices.Registry, FServices.Hives,
+                                           FOutcome);
     FUpdateCount = 0;
     ShowEula();
     if (!FApplication.ShowMainForm())
@@ -652,7 +676,9 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::EulaAcceptButtonClick(HWND) {
-    if (SelectCommandLineProduct())
+    if (FExtras->Restore())
+        RestoreBackup();
+    else if (SelectCommandLineProduct())
         RemoveProducts();
     else
         DetectProducts();
@@ -815,6 +841,7 @@ void TMainForm::DetectProducts() {
     if (!EnsureProductsLoaded())
         return;
     try {
+        TRunExtras::TRun run(*FExtras, *FProducts, false);
         const std::u16string message = FStrings->ReadString(kTextsSection, u"Text03", u"");
         const int count = FProducts->Count();
         BeginProgress(count + 1, message);
@@ -851,7 +878,11 @@ void TMainForm::RemoveProducts() {
     if (!EnsureProductsLoaded())
         return;
     try {
-        const std::u16string message = FStrings->ReadString(kTextsSection, u"Text04", u"");
+        const bool preview = FExtras->Preview();
+        TRunExtras::TRun run(*FExtras, *FProducts, true);
+        const std::u16string message =
+            preview ? FStrings->ReadString(kTextsSection, u"Text11", kPreviewMessage)
+                    : FStrings->ReadString(kTextsSection, u"Text04", u"");
         const int count = FProducts->Count();
         BeginProgress(count + 1, message);
         StepProgress(-1);
@@ -862,19 +893,19 @@ void TMainForm::RemoveProducts() {
                 if (!product)
                     throw EKeystripError("a ticked row carries no product");
                 pZolvaProductsItem item = FProducts->Find(product);
-                if (item) {
-                    FProducts->Remove(item);
-                    FOutcome.CountRemoval(product->Name(), item->Removed);
-                    if (!item->Removed)
-                        allRemoved = false;
-                }
+                if (item && !FExtras->Apply(*FProducts, item))
+                    allRemoved = false;
             }
             StepProgress(-1);
         }
         const std::u16string report =
             FProducts->Activity()->Export(TActivityExportOptions{eoInfo, eoWarning, eoError});
         SetCaption(FControls[ciSuccessMemo], report);
-        if (allRemoved || IsSafeMode()) {
+        if (preview) {
+            SetCaption(FControls[ciSuccessLabel1],
+                       FStrings->ReadString(kTextsSection, u"Text08", kPreviewResult));
+            SetSymbol(FControls[ciSuccessSymbol], allRemoved ? skSuccess : skWarning);
+        } else if (allRemoved || IsSafeMode()) {
             SetCaption(FControls[ciSuccessLabel1],
                        FStrings->ReadString(kTextsSection, u"Text05", u""));
             SetSymbol(FControls[ciSuccessSymbol], skSuccess);
@@ -889,6 +920,67 @@ void TMainForm::RemoveProducts() {
     } catch (...) {
         ShowError(1002);
     }
+}
+
+void TMainForm::RestoreBackup() {
+    try {
+        BeginProgress(2, FStrings->ReadString(kTextsSection, u"Text12", kRestoreMessage));
+        StepProgress(-1);
+        const bool restored = FExtras->RunRestore(*FProducts->Activity());
+        StepProgress(-1);
+        SetCaption(FControls[ciSuccessMemo], FProducts->Activity()->Export(TActivityExportOptions{
+                                                 eoInfo, eoWarning, eoError}));
+        SetCaption(FControls[ciSuccessLabel1],
+                   restored ? FStrings->ReadString(kTextsSection, u"Text09", kRestored)
+                            : FStrings->ReadString(kTextsSection, u"Text10", kNotRestored));
+        SetSymbol(FControls[ciSuccessSymbol], restored ? skSuccess : skWarning);
+        WriteRunLog();
+        EndProgress(piSuccess);
+        SetDefaultButton(FControls[ciSuccessCloseButton]);
+    } catch (...) {
+        ShowError(1002);
+    }
+}
+
+void TMainForm::ProductsListBoxContextPopup(POINT At) {
+    const HWND list = FProductsListBox.Handle();
+    int row = -1;
+    if (At.x == -1 && At.y == -1) {
+        // From the keyboard: the focused row, the menu below it.
+        row = static_cast<int>(SendMessageW(list, LB_GETCARETINDEX, 0, 0));
+        RECT item{};
+        if (row < 0 || SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                                    reinterpret_cast<LPARAM>(&item)) == LB_ERR)
+            return;
+        At = POINT{item.left + dpi::Scale(16, FDpi), item.bottom};
+        ClientToScreen(list, &At);
+    } else {
+        POINT client = At;
+        ScreenToClient(list, &client);
+        const LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(client.x, client.y));
+        if (HIWORD(hit) != 0)
+            return; // not on a row
+        row = LOWORD(hit);
+        SendMessageW(list, LB_SETCARETINDEX, static_cast<WPARAM>(row), FALSE);
+    }
+    if (ChooseProductPreview(FHandle, ReadProductPreviewTexts(*FStrings).MenuItem, At))
+        PreviewRow(row);
+}
+
+void TMainForm::ProductsListBoxDblClick(HWND) {
+    PreviewRow(static_cast<int>(SendMessageW(FProductsListBox.Handle(), LB_GETCARETINDEX, 0, 0)));
+}
+
+void TMainForm::PreviewRow(int Row) {
+    if (Row < 0 || Row >= FProductsListBox.Count())
+        return;
+    auto* product = static_cast<TZolvaProduct*>(FProductsListBox.Objects(Row));
+    pZolvaProductsItem item = product ? FProducts->Find(product) : nullptr;
+    if (!item)
+        return;
+    TRunExtras::TRun run(*FExtras, *FProducts, false);
+    ShowProductPreview(FHandle, *FProducts, item, ReadProductPreviewTexts(*FStrings).Window,
+                       FCourierFont.Get(), FWindowFont.Get(), FDpi);
 }
 
 void TMainForm::SetSymbol(HWND Image, TSymbolKind Kind) {
@@ -949,7 +1041,20 @@ bool TMainForm::SelectCommandLineProduct() {
 }
 
 void TMainForm::RunSilent() {
-    if (SelectCommandLineProduct()) {
+    if (FExtras->Restore()) {
+        RestoreBackup();
+        FApplication.Terminate();
+    } else if (FExtras->Preview() && !FServices.Log) {
+        // The preview's report has nowhere to go: nothing runs.
+        FOutcome.Note(TRunProblem::PreviewWithoutLog);
+        FApplication.Terminate();
+    } else if (SelectCommandLineProduct()) {
+        RemoveProducts();
+        FApplication.Terminate();
+    } else if (FExtras->Preview() && !FOutcome.Has(TRunProblem::UnknownProduct) &&
+               !FOutcome.Has(TRunProblem::NoDefinitions)) {
+        // Without -product, every product the detection finds.
+        DetectProducts();
         RemoveProducts();
         FApplication.Terminate();
     } else if (FServices.Unattended) {

@@ -13,8 +13,10 @@
 #include "app/GdiHandle.h"
 #include "app/InterfaceTexts.h"
 #include "app/MainFormDesign.h"
+#include "app/RunExtras.h"
 #include "app/RunLog.h"
 #include "app/RunOutcome.h"
+#include "app/RunSwitches.h"
 #include "definitions/ZolvaProducts.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
@@ -45,6 +47,10 @@ struct TMainFormServices {
     // No one is there to close the window (-silent with -exitcode): a silent
     // run that cannot remove ends with its exit code instead of showing it.
     bool Unattended = false;
+    // What the runs do beyond removing (-preview, -backup, -restore,
+    // -allusers), and the users' hives for -allusers.
+    TRunSwitches Switches;
+    platform::IHives* Hives = nullptr;
 };
 
 class TMainForm {
@@ -73,6 +79,10 @@ public:
     void ProductsSelectAllBoxClick(HWND Sender);
     void ProductsRemoveButtonClick(HWND Sender);
     void SuccessShowDetailsBoxClick(HWND Sender);
+    // A row's context menu (right click, Shift+F10, the menu key) and a double
+    // click on a row: what removing its product would delete.
+    void ProductsListBoxContextPopup(POINT At);
+    void ProductsListBoxDblClick(HWND Sender);
 
     // Operations.
     void LoadStrings();
@@ -86,6 +96,8 @@ public:
     void DetectProducts();
     void FillProductList();
     void RemoveProducts();
+    // -restore: puts back what the backup holds and shows the result page.
+    void RestoreBackup();
     void SetSymbol(HWND Image, TSymbolKind Kind);
     bool IsSafeMode();
     bool SelectCommandLineProduct();
@@ -125,6 +137,7 @@ private:
     void FillPendingTerms();
     void WriteRunLog();
     void FocusActivePage();
+    void PreviewRow(int Row);
 
     TApplication& FApplication;
     TMainFormServices FServices;
@@ -144,6 +157,7 @@ private:
     int FUpdateCount = 0;
     std::unique_ptr<TInterfaceTexts> FStrings;
     TRunOutcome FOutcome;
+    std::unique_ptr<TRunExtras> FExtras;
     // The terms of a silent run, read but not yet shown (see ShowEula).
     std::optional<std::vector<uint8_t>> FPendingTerms;
 };

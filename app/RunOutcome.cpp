@@ -31,6 +31,9 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     switch (Problem) {
     case TRunProblem::RuleFailed:
     case TRunProblem::RunBrokeOff:
+    case TRunProblem::ProfileNotLoaded:
+    case TRunProblem::WouldNotRemove:
+    case TRunProblem::RestoreIncomplete:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
         return ecUnknownProduct;
@@ -39,6 +42,8 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::WindowNotCreated:
     case TRunProblem::LogNotWritten:
     case TRunProblem::BackupNotWritten:
+    case TRunProblem::RestoreUnreadable:
+    case TRunProblem::PreviewWithoutLog:
         return ecCouldNotStart;
     }
     return ecCouldNotStart;
@@ -84,6 +89,16 @@ std::u16string DescribeProblem(TRunProblem Problem) {
         return u"The log file could not be written";
     case TRunProblem::BackupNotWritten:
         return u"The backup file could not be written";
+    case TRunProblem::ProfileNotLoaded:
+        return u"A user's profile could not be loaded";
+    case TRunProblem::WouldNotRemove:
+        return u"A removal would not be complete";
+    case TRunProblem::RestoreIncomplete:
+        return u"Not everything in the backup could be restored";
+    case TRunProblem::RestoreUnreadable:
+        return u"The backup to restore could not be read";
+    case TRunProblem::PreviewWithoutLog:
+        return u"-preview with -silent needs -log FILE for its report; nothing was written";
     }
     return u"Unknown problem";
 }
@@ -93,12 +108,14 @@ std::u16string DescribeExitCode(TExitCode Code) {
     case ecDone:
         return u"every requested product removed completely, or nothing to remove";
     case ecRuleFailed:
-        return u"at least one rule failed, or a run broke off";
+        return u"at least one rule failed (or would, in a preview), a run broke off, a user's "
+               u"profile could not be loaded, or not everything could be restored";
     case ecUnknownProduct:
         return u"-product named no known product";
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
-               u"window, or a -log file that cannot be written";
+               u"window, a -log or -backup file that cannot be written, a -restore file that "
+               u"cannot be read, or -silent -preview without -log";
     }
     return u"";
 }

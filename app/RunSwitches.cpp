@@ -9,6 +9,12 @@ TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine) {
     switches.ExitCode = CommandLine.HasSwitch(u"exitcode");
     if (CommandLine.HasSwitch(u"log"))
         switches.LogFile = CommandLine.SwitchValue(u"log", u"");
+    switches.Preview = CommandLine.HasSwitch(u"preview");
+    switches.AllUsers = CommandLine.HasSwitch(u"allusers");
+    if (CommandLine.HasSwitch(u"backup"))
+        switches.BackupFile = CommandLine.SwitchValue(u"backup", u"");
+    if (CommandLine.HasSwitch(u"restore"))
+        switches.RestoreFile = CommandLine.SwitchValue(u"restore", u"");
     return switches;
 }
 

@@ -13,6 +13,7 @@
 #include "app/RunSwitches.h"
 #include "app/Security.h"
 #include "app/Win32Text.h"
+#include "platform/HivesWin32.h"
 #include "platform/ProcessCommandLine.h"
 #include "platform/RegistryWin32.h"
 #include "platform/ResourcesWin32.h"
@@ -21,6 +22,25 @@
 #include <windows.h>
 
 #include <memory>
+
+namespace {
+
+// A line for whoever started the program from a console or a script: a GUI
+// program has no console of its own, so it writes to its parent's, if any.
+void TellConsole(const std::u16string& Text) {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    const std::wstring line = L"Zolva Keystrip: " + keystrip::AsWide(Text) + L"\r\n";
+    DWORD written = 0;
+    if (!WriteConsoleW(error, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+        const std::string bytes = keystrip::Utf16ToUtf8(keystrip::FromWide(line));
+        WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    FreeConsole();
+}
+
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace keystrip;
@@ -52,14 +72,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
         platform::Win32Registry registry;
         platform::Win32Resources resources;
+        platform::Win32Hives hives;
         TMainFormServices services;
         services.Registry = &registry;
         services.Resources = &resources;
         services.Instance = instance;
         services.Log = log.get();
         services.Unattended = switches.Silent && switches.ExitCode;
+        services.Switches = switches;
+        services.Hives = &hives;
         TMainForm form(application, services);
         application.Run(form.Handle());
+        if (form.Outcome().Has(TRunProblem::PreviewWithoutLog))
+            TellConsole(DescribeProblem(TRunProblem::PreviewWithoutLog));
         // A run that ended without a removal run (closed early, an error page).
         if (log)
             log->Write(form.Products() ? form.Products()->Activity() : nullptr, form.Outcome());

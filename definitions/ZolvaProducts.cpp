@@ -99,10 +99,10 @@ void TZolvaProducts::Remove(pZolvaProductsItem Item) {
     Item->Removed = remover.ProductRemoved();
 }
 
-bool TZolvaProducts::Inspect(pZolvaProductsItem Item) {
+bool TZolvaProducts::Inspect(pZolvaProductsItem Item, TActivityLogger* Log) {
     if (!Item || !Item->Product)
         return true;
-    TZolvaProductInspector inspector(Item->Product.get(), FActivity.get(), FRegistry);
+    TZolvaProductInspector inspector(Item->Product.get(), Log ? Log : FActivity.get(), FRegistry);
     inspector.SetRoots(FRoots);
     return inspector.ProductInspected();
 }

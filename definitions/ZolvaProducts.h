@@ -52,9 +52,9 @@ public:
     void Detect(pZolvaProductsItem Item);
     // Sets Item's Removed from a removal run that deletes for real.
     void Remove(pZolvaProductsItem Item);
-    // Logs what removing Item would delete, changing nothing; true when every
-    // rule could be applied in full.
-    bool Inspect(pZolvaProductsItem Item);
+    // Logs what removing Item would delete, changing nothing, into Log (the
+    // catalogue's own when null); true when every rule could be applied in full.
+    bool Inspect(pZolvaProductsItem Item, TActivityLogger* Log = nullptr);
     // Every later removal backs up what it deletes to Backup first (borrowed;
     // null for none); the log names the backup.
     void SetBackup(IBackupSink* Backup);

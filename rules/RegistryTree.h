@@ -105,7 +105,7 @@ private:
                     uint8_t& Gaps);
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Name, uint32_t Access, platform::RegKeyHandle& Child,
-                   std::u16string& ChildName);
+                   std::u16string& ChildKernelName);
     bool ReadLink(platform::RegKey Key, std::u16string& Target);
     bool IsLinkKey(platform::RegKey Parent, const std::u16string& Name, TTreeKey& Key);
 

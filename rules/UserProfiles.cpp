@@ -42,6 +42,7 @@ std::u16string TUserProfiles::TemporaryName(const std::u16string& Sid) {
 }
 
 void TUserProfiles::Warn(const std::u16string& Sid, const std::u16string& Why) {
+    ++FNotLoaded;
     if (FActivity != nullptr)
         FActivity->Log(asWarning, aaProfileNotLoaded, WithDetail(u"HKEY_USERS\\" + Sid, Why));
 }

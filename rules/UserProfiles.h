@@ -27,6 +27,8 @@ public:
     // Opens (loading where needed) every user's hive, once; the roots hold
     // one entry per profile, named HKEY_USERS\<SID> in the report.
     const TRuleRoots& Open();
+    // How many profiles Open left out with a warning.
+    int NotLoaded() const { return FNotLoaded; }
 
     // A user account's profile: S-1-5-21-... (local and domain accounts) or
     // S-1-12-1-... (cloud accounts), not its _Classes hive.
@@ -43,6 +45,7 @@ private:
     platform::IHives& FHives;
     TActivityLogger* FActivity;
     bool FOpened = false;
+    int FNotLoaded = 0;
     std::vector<platform::RegKeyHandle> FKeys;
     std::vector<std::u16string> FLoaded; // names this object loaded
     TRuleRoots FRoots;

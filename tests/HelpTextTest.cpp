@@ -97,7 +97,8 @@ TEST(HelpTextTest, EverySwitchReadByTheProgramHasARow) {
         // Short enough for one line of a message box.
         EXPECT_LE(std::u16string(row.Line).size(), 40u) << Utf16ToUtf8(row.Line);
     }
-    EXPECT_EQ(listed, (std::set<std::u16string>{u"-product", u"-silent", u"-log", u"-exitcode",
+    EXPECT_EQ(listed, (std::set<std::u16string>{u"-product", u"-silent", u"-preview", u"-backup",
+                                                u"-restore", u"-allusers", u"-log", u"-exitcode",
                                                 u"-help", u"-?"}));
 }
 

@@ -146,7 +146,7 @@ TEST_P(RegistrySeamTest, CallsTakingCStringsEndANameAtItsFirstNulAndCountedCalls
         ASSERT_EQ(OpenSubKeyHandle(Registry(), tree.Get(), child, 0, kKeyRead, counted),
                   kErrorSuccess);
         ASSERT_EQ(Registry().QueryKeyName(counted.Get(), name), kErrorSuccess);
-        EXPECT_EQ(name, treeName + u'\\' + child);
+        EXPECT_EQ(name, std::u16string(treeName).append(1, u'\\').append(child));
     }
     uint32_t subKeys = 0, values = 0;
     ASSERT_EQ(Registry().QueryKeyInfo(tree.Get(), subKeys, values), kErrorSuccess);

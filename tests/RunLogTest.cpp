@@ -44,7 +44,8 @@ TEST(RunLogTextTest, IsTheReportBetweenTheRunsHeaderAndItsResult) {
               u"\r\n"
               u"Problem: Not removed completely (a removal rule failed): Zolva A\r\n"
               u"Products removed completely: 0 of 1\r\n"
-              u"Result: 1, at least one rule failed, or a run broke off\r\n"
+              u"Result: 1, at least one rule failed (or would, in a preview), a run broke off, "
+              u"a user's profile could not be loaded, or not everything could be restored\r\n"
               u"Exit code: 1\r\n");
     // The entries are exactly what the details box shows.
     EXPECT_NE(RunLogText(kHeader, &activity, outcome, true)
@@ -66,7 +67,8 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Problem: The main window could not be created\r\n"
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
-              u"no window, or a -log file that cannot be written\r\n"
+              u"no window, a -log or -backup file that cannot be written, a -restore file "
+              u"that cannot be read, or -silent -preview without -log\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 

@@ -368,6 +368,16 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "computer into safe mode and run the Zolva Keystrip again. Please close all open "
         "applications before you restart.",
         "Text07=The log file could not be written.",
+        "Text08=Nothing was removed. The details show what removing the selected Zolva products "
+        "would delete.",
+        "Text09=Everything in the backup has been restored.",
+        "Text10=Not everything in the backup could be restored. The details show what could not.",
+        "Text11=Checking what removing the selected Zolva products would delete",
+        "Text12=Restoring the registry keys and values of the backup",
+        "",
+        "[PreviewForm]",
+        "PreviewForm=What will be removed",
+        "PreviewCloseButton=&Close",
     };
     EXPECT_EQ(lines, expected);
 }

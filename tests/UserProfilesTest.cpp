@@ -27,14 +27,18 @@ const std::u16string kDave = u"S-1-5-21-7-7-7-1004";  // no folder
 const std::u16string kTrace = u"Software\\Zolva\\Office";
 const std::u16string kValueKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
+std::u16string Below(const std::u16string& Hive, const std::u16string& Path) {
+    return std::u16string(Hive).append(1, u'\\').append(Path);
+}
+
 class UserProfilesTest : public testing::Test {
 protected:
     void SetUp() override {
         for (const std::u16string& hive :
              {kAlice, kAlice + u"_Classes", std::u16string(u"S-1-5-18"),
               std::u16string(u".DEFAULT")}) {
-            FRegistry.SetString(kHkeyUsers, hive + u"\\" + kTrace, u"v", u"x");
-            FRegistry.SetString(kHkeyUsers, hive + u"\\" + kValueKey, u"Zolva", u"x");
+            FRegistry.SetString(kHkeyUsers, Below(hive, kTrace), u"v", u"x");
+            FRegistry.SetString(kHkeyUsers, Below(hive, kValueKey), u"Zolva", u"x");
             FRegistry.SetString(kHkeyUsers, hive + u"\\Software\\Other", u"keep", u"x");
         }
         FHives.AddProfile(kAlice, u"C:\\Users\\alice\\NTUSER.DAT");
@@ -92,7 +96,7 @@ TEST_F(UserProfilesTest, EveryUsersHiveLosesItsTracesAndTheReportNamesWhose) {
     EXPECT_TRUE(Bob().ValuePresent(kHkeyCurrentUser, u"Software\\Other", u"keep"));
     for (const std::u16string& hive :
          {kAlice + u"_Classes", std::u16string(u"S-1-5-18"), std::u16string(u".DEFAULT")})
-        EXPECT_TRUE(FRegistry.KeyPresent(kHkeyUsers, hive + u"\\" + kTrace)) << Utf16ToUtf8(hive);
+        EXPECT_TRUE(FRegistry.KeyPresent(kHkeyUsers, Below(hive, kTrace))) << Utf16ToUtf8(hive);
     EXPECT_TRUE(FHives.Mounted().empty());
     EXPECT_EQ(FHives.Loads(), 1);
     EXPECT_EQ(FHives.Unloads(), 1);

@@ -46,10 +46,18 @@ std::u16string Text(const char* utf8) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length - 1 : 0), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), length);
-    std::u16string text(wide.begin(), wide.end());
+    // Built by appending: an in-place replace trips a false -Wrestrict in the i686 compiler.
+    const std::u16string source(wide.begin(), wide.end());
     const std::u16string token = u"<NUL>";
-    for (size_t at; (at = text.find(token)) != std::u16string::npos;)
-        text.replace(at, token.size(), std::u16string(1, u'\0'));
+    std::u16string text;
+    for (size_t at = 0; at < source.size();) {
+        if (source.compare(at, token.size(), token) == 0) {
+            text.push_back(u'\0');
+            at += token.size();
+        } else {
+            text.push_back(source[at++]);
+        }
+    }
     return text;
 }
 
@@ -86,9 +94,8 @@ bool EnablePrivileges() {
 }
 
 std::string Utf8(const std::wstring& text) {
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                            nullptr, nullptr);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
                         nullptr, nullptr);

@@ -1,0 +1,42 @@
+#include "app/ProductPreview.h"
+
+#include "app/Win32Text.h"
+
+namespace keystrip {
+
+namespace {
+
+constexpr UINT kPreviewCommand = 1;
+
+} // namespace
+
+TProductPreviewTexts ReadProductPreviewTexts(const TInterfaceTexts& Strings) {
+    TProductPreviewTexts texts;
+    texts.MenuItem =
+        Strings.ReadString(u"MainForm", u"ProductsPreviewItem", u"Show what will be removed\u2026");
+    texts.Window.Title =
+        Strings.ReadString(u"PreviewForm", u"PreviewForm", u"What will be removed");
+    texts.Window.Close = Strings.ReadString(u"PreviewForm", u"PreviewCloseButton", u"&Close");
+    return texts;
+}
+
+bool ChooseProductPreview(HWND Owner, const std::u16string& MenuItem, POINT At) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return false;
+    AppendMenuW(menu, MF_STRING, kPreviewCommand, AsWide(MenuItem).c_str());
+    const UINT chosen = static_cast<UINT>(TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, At.x, At.y, 0, Owner, nullptr));
+    DestroyMenu(menu);
+    return chosen == kPreviewCommand;
+}
+
+void ShowProductPreview(HWND Owner, TZolvaProducts& Products, pZolvaProductsItem Item,
+                        const TPreviewTexts& Texts, HFONT ReportFont, HFONT WindowFont, int Dpi) {
+    TActivityLogger log;
+    Products.Inspect(Item, &log);
+    TPreviewWindow::Show(Owner, Texts, log.Export({eoInfo, eoWarning, eoError}), ReportFont,
+                         WindowFont, Dpi);
+}
+
+} // namespace keystrip
