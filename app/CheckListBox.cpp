@@ -227,6 +227,23 @@ LRESULT TCheckListBox::Handle(UINT msg, WPARAM wParam, LPARAM lParam, bool& hand
             return 0;
         }
         break;
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_KEYDOWN:
+    case WM_KEYUP: {
+        // Shift+F10 asks for the focused row's context menu. Made here, once,
+        // and the key kept from the default handling, which differs (Wine's
+        // makes none for a list) and must not add a second. The menu key's
+        // menu comes from the default handling everywhere.
+        const bool shiftF10 = wParam == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+        if (!shiftF10)
+            break;
+        handled = true;
+        if (msg == WM_SYSKEYDOWN || msg == WM_KEYDOWN)
+            SendMessageW(FHandle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(FHandle),
+                         MAKELPARAM(-1, -1));
+        return 0;
+    }
     case WM_NCDESTROY:
         RemoveWindowSubclass(FHandle, SubclassProc, kSubclassId);
         FHandle = nullptr;

@@ -445,9 +445,12 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
     case WM_CONTEXTMENU:
-        // Passed up from the list by the pages' default handling.
-        if (reinterpret_cast<HWND>(wParam) == FProductsListBox.Handle() &&
-            ActivePage() == piProducts) {
+        // Passed up from the list by the default handling of the windows it
+        // sits in, which names the list (Windows) or the child of this window
+        // that passed it on (Wine) as the window clicked.
+        if ((reinterpret_cast<HWND>(wParam) == FProductsListBox.Handle() ||
+             IsChild(reinterpret_cast<HWND>(wParam), FProductsListBox.Handle())) &&
+            ActivePage() == piProducts && FromProductsList(lParam)) {
             ProductsListBoxContextPopup(
                 POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
             return 0;
@@ -940,6 +943,16 @@ void TMainForm::RestoreBackup() {
     } catch (...) {
         ShowError(1002);
     }
+}
+
+bool TMainForm::FromProductsList(LPARAM At) const {
+    const HWND list = FProductsListBox.Handle();
+    const POINT point{static_cast<short>(LOWORD(At)), static_cast<short>(HIWORD(At))};
+    if (point.x == -1 && point.y == -1)
+        return GetFocus() == list;
+    RECT area{};
+    GetWindowRect(list, &area);
+    return PtInRect(&area, point) != 0;
 }
 
 void TMainForm::ProductsListBoxContextPopup(POINT At) {

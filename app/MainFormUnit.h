@@ -82,6 +82,8 @@ public:
     // A row's context menu (right click, Shift+F10, the menu key) and a double
     // click on a row: what removing its product would delete.
     void ProductsListBoxContextPopup(POINT At);
+    // Whether a context menu request (its WM_CONTEXTMENU point) is for the list.
+    bool FromProductsList(LPARAM At) const;
     void ProductsListBoxDblClick(HWND Sender);
 
     // Operations.

@@ -25,6 +25,8 @@ bool ChooseProductPreview(HWND Owner, const std::u16string& MenuItem, POINT At) 
     if (!menu)
         return false;
     AppendMenuW(menu, MF_STRING, kPreviewCommand, AsWide(MenuItem).c_str());
+    // Its only item is the default, drawn bold as Windows draws a default action.
+    SetMenuDefaultItem(menu, kPreviewCommand, FALSE);
     const UINT chosen = static_cast<UINT>(TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, At.x, At.y, 0, Owner, nullptr));
     DestroyMenu(menu);

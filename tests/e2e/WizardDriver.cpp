@@ -5,16 +5,22 @@
 //                                      prints "shown" when it was ever visible, else
 //                                      "never shown" (and whether a hidden one was seen)
 //   WizardDriver state                 one line per fact: page, client size, default
-//                                      button, and each control's visibility, enabled
-//                                      state, check state and caption; list rows and ticks
+//                                      button, focused control, and each control's visibility,
+//                                      enabled state, check state and caption; list rows and ticks
 //   WizardDriver text Name             the control's whole text, UTF-8
 //   WizardDriver click Name            BM_CLICK on the control
+//   WizardDriver dblclick Name row     a double click with the left button in the middle
+//                                      of the list row (posted, as the mouse would)
 //   WizardDriver gone [seconds]        until the window no longer exists
 //   WizardDriver unplant FILE          deletes, in the 32-bit view, what FILE lists, one
 //                                      per line (UTF-8): "K root key" deletes a key with
 //                                      its subtree, "V root key name" a value (tab-separated)
 //   WizardDriver dialog [seconds]      until a message box titled "Zolva Keystrip" shows;
 //                                      prints its text, UTF-8 (exit 1 on timeout)
+//   WizardDriver preview [seconds]     until the preview window shows; prints its title,
+//                                      whether the wizard is disabled behind it, the
+//                                      report's read-only state, the Close button's
+//                                      caption, then the report (exit 1 on timeout)
 //   WizardDriver guard root key on|off in the 32-bit view, "on" gives the key a DACL that
 //                                      denies KEY_SET_VALUE to everyone, "off" one that
 //                                      allows everything (for a removal rule that fails)
@@ -24,6 +30,7 @@
 #include "app/MainFormDesign.h"
 #include "app/MainFormUnit.h"
 #include "common/Utf.h"
+#include "tests/support/NativeKeys.h"
 
 #include <windows.h>
 
@@ -151,6 +158,14 @@ int State(HWND main) {
     const int defIndex = HIWORD(def) == DC_HASDEFID ? design::IndexFromId(LOWORD(def)) : -1;
     std::printf("default=%s\n",
                 defIndex < 0 ? "" : Utf16ToUtf8(design::Control(defIndex).Name).c_str());
+    // The keyboard focus of the wizard's thread, as the next key press meets it.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    HWND focus =
+        GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    const int focusIndex = focus ? design::IndexFromId(GetDlgCtrlID(focus)) : -1;
+    std::printf("focus=%s\n",
+                focusIndex < 0 ? "" : Utf16ToUtf8(design::Control(focusIndex).Name).c_str());
     for (int i = 0; i < design::ControlCount(); ++i) {
         const auto& d = design::Control(i);
         HWND w = ById(main, design::ControlId(i));
@@ -219,12 +234,21 @@ int Unplant(const char* file) {
         const std::wstring key = Wide(parts[2]);
         LSTATUS rc = ERROR_SUCCESS;
         if (parts[0] == "K") {
+            // By counted names and never through a link: an interrupted run may have
+            // left NUL names or links below the key.
             HKEY open = nullptr;
-            rc = RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &open);
+            rc = RegOpenKeyExW(root, key.c_str(), REG_OPTION_OPEN_LINK,
+                               KEY_ALL_ACCESS | KEY_WOW64_32KEY, &open);
             if (rc == ERROR_SUCCESS) {
-                RegDeleteTreeW(open, nullptr);
+                keystrip::test::native::DeleteTree(open);
                 RegCloseKey(open);
-                rc = RegDeleteKeyExW(root, key.c_str(), KEY_WOW64_32KEY, 0);
+                HKEY left = nullptr;
+                rc = RegOpenKeyExW(root, key.c_str(), REG_OPTION_OPEN_LINK,
+                                   KEY_READ | KEY_WOW64_32KEY, &left);
+                if (rc == ERROR_SUCCESS) {
+                    RegCloseKey(left);
+                    rc = ERROR_ACCESS_DENIED; // still there
+                }
             }
         } else if (parts[0] == "V" && parts.size() >= 4) {
             HKEY open = nullptr;
@@ -262,6 +286,32 @@ int Dialog(double seconds) {
             std::string texts;
             EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&texts));
             std::fwrite(texts.data(), 1, texts.size(), stdout);
+            return 0;
+        }
+        Sleep(100);
+    } while (GetTickCount() < end);
+    return 1;
+}
+
+int Preview(double seconds) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    do {
+        HWND window = FindWindowW(L"TPreviewForm", nullptr);
+        if (window && IsWindowVisible(window)) {
+            HWND report = GetDlgItem(window, 101);
+            HWND close = GetDlgItem(window, IDCANCEL);
+            if (!report || !close)
+                return 1;
+            // The report's font is a handle of the wizard's process, out of
+            // this one's reach: the screenshot shows it.
+            HWND owner = GetWindow(window, GW_OWNER);
+            const std::string out =
+                "title=" + Text(window) +
+                "\nowner.enabled=" + (owner && IsWindowEnabled(owner) ? "1" : "0") +
+                "\nreport.readonly=" +
+                ((GetWindowLongW(report, GWL_STYLE) & ES_READONLY) ? "1" : "0") +
+                "\nclose=" + Text(close) + "\n\n" + Text(report);
+            std::fwrite(out.data(), 1, out.size(), stdout);
             return 0;
         }
         Sleep(100);
@@ -309,6 +359,8 @@ int main(int argc, char** argv) {
         return Unplant(argv[2]);
     if (command == "dialog")
         return Dialog(seconds);
+    if (command == "preview")
+        return Preview(seconds);
     if (command == "guard" && argc > 4)
         return Guard(argv[2], argv[3], argv[4]);
     HWND main = MainWindow();
@@ -334,6 +386,18 @@ int main(int argc, char** argv) {
         // Posted: the run a click starts is synchronous, and a click that
         // closes the window must not leave the driver waiting on it.
         PostMessageW(control, BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (command == "dblclick" && argc > 3) {
+        RECT row{};
+        if (SendMessageW(control, LB_GETITEMRECT, std::atoi(argv[3]),
+                         reinterpret_cast<LPARAM>(&row)) == LB_ERR)
+            return 1;
+        const LPARAM at = MAKELPARAM((row.left + row.right) / 2, (row.top + row.bottom) / 2);
+        PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(control, WM_LBUTTONUP, 0, at);
+        PostMessageW(control, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        PostMessageW(control, WM_LBUTTONUP, 0, at);
         return 0;
     }
     std::fprintf(stderr, "unknown command %s\n", command.c_str());

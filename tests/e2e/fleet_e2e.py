@@ -16,6 +16,10 @@ Scenarios:
   log-wizard  the wizard with a -log file that cannot be written: the removal goes on, the
               result page says so, exit code 3; a wizard closed on its first page still
               leaves its log
+  allusers    -allusers with four profiles: the running user's, a hive loaded now, a hive
+              file the profile list names (made with RegSaveKeyW) and a profile whose
+              hive file is missing; every user's traces go, the keys beside them stay,
+              the temporary hive is unloaded, the missing one is a warning and code 1
 """
 
 import os
@@ -48,7 +52,7 @@ def unix_path(args, windows_path):
 def run_exe(wine, args, *switches, env=None, timeout=60):
     """Runs the exe to its end; returns its exit code."""
     print("run", *switches, flush=True)
-    result = subprocess.run([e2e.WINE, args.exe, *switches], env=env or wine.env,
+    result = subprocess.run([*wine.wine, args.exe, *switches], env=env or wine.env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             stdin=subprocess.DEVNULL, timeout=timeout)
     return result.returncode
@@ -120,7 +124,7 @@ def scenario_exitcodes(wine, args, products):
 
     # Without any new switch: exit code 0 and no file written, as always.
     before, planted = e2e.plant(wine, products, [chosen])
-    keys_gone, values_gone = e2e.removed_by([chosen], before, planted)
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
     files = files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name)
     check(rc == 0, "plain silent run: exit code %d" % rc)
@@ -210,7 +214,8 @@ def scenario_exitcodes(wine, args, products):
     check(text.split("\r\n")[7:] == [
         "Problem: The main window could not be created", "Products removed completely: 0 of 0",
         "Result: 3, the run could not start its work: no definitions, unreadable terms, no "
-        "window, or a -log file that cannot be written", "Exit code: 3", ""],
+        "window, a -log or -backup file that cannot be written, a -restore file that cannot "
+        "be read, or -silent -preview without -log", "Exit code: 3", ""],
         "log without a display: %s" % text)
     files = files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
@@ -266,7 +271,7 @@ def screenshot_box(args, name):
 def scenario_log_wizard(wine, args, products):
     chosen = product(products)
     before, planted = e2e.plant(wine, products, [chosen])
-    keys_gone, values_gone = e2e.removed_by([chosen], before, planted)
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
 
     process = wine.start(args.exe, "-product", chosen["name"], "-exitcode", "-log",
                          r"C:\no such folder\keystrip.log")
@@ -302,8 +307,116 @@ def scenario_log_wizard(wine, args, products):
                                       "Exit code: 0", ""], "early log: %s" % text)
 
 
+# Made-up user accounts; the running account is Wine's S-1-5-21-0-0-0-1000.
+LOADED_SID = "S-1-5-21-1111-2222-3333-1002"
+LISTED_SID = "S-1-5-21-1111-2222-3333-1001"
+MISSING_SID = "S-1-5-21-1111-2222-3333-1003"
+PROFILE_LIST = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
+SCRATCH = r"SOFTWARE\ZolvaHiveScratch"
+
+
+def user_traces(chosen, root):
+    """.reg text of the product's HKEY_CURRENT_USER traces below root, with a key of the
+    user's own beside them."""
+    out = ["[%s\\Software\\Keep]\r\n\"Mine\"=\"yes\"\r\n\r\n" % root]
+    for rule in chosen["removal"]:
+        if rule["root"] != "HKEY_CURRENT_USER":
+            continue
+        path = root + "\\" + rule["key"]
+        if rule["action"] == "CompleteKey":
+            out.append("[%s\\Settings]\r\n\"Level\"=dword:00000003\r\n\r\n" % path)
+        else:
+            out.append("[%s]\r\n%s=\"planted\"\r\n\r\n" % (path, e2e.reg_name(rule["name"])))
+    return "".join(out)
+
+
+def reg_query(wine, key):
+    return wine.run("reg", "query", key).returncode == 0
+
+
+def scenario_allusers(wine, args, products):
+    chosen = product(products, "Zolva PDF Writer 5")
+    user_rules = [r for r in chosen["removal"] if r["root"] == "HKEY_CURRENT_USER"]
+    check(user_rules, "the product has no rule on HKEY_CURRENT_USER")
+    users = os.path.join(args.prefix, "drive_c", "users")
+    hive_files = {sid: os.path.join(users, "keystrip-" + sid[-4:], "NTUSER.DAT")
+                  for sid in (LOADED_SID, LISTED_SID)}
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    for sid, path in hive_files.items():
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.exists(path):
+            os.remove(path)
+        scratch = "HKEY_LOCAL_MACHINE\\%s\\%s" % (SCRATCH, sid)
+        wine.reg_import(user_traces(chosen, scratch), "hive.reg")
+        e2e.planter(wine, "savehive", "HKLM", SCRATCH + "\\" + sid,
+                    "C:\\users\\keystrip-%s\\NTUSER.DAT" % sid[-4:])
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    for sid in (LISTED_SID, MISSING_SID):
+        check(wine.run("reg", "add", "HKLM\\%s\\%s" % (PROFILE_LIST, sid), "/v",
+                       "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d",
+                       "%%SystemDrive%%\\users\\keystrip-%s" % sid[-4:], "/f",
+                       "/reg:64").returncode == 0, "planting the profile list failed")
+
+    before, planted = e2e.plant(wine, products, [chosen])
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+    # A server that stays keeps the hive loaded between the processes.
+    subprocess.run([*wine.wineserver, "-p"], env=wine.env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        run_over_every_profile(wine, args, chosen, user_rules, hive_files)
+    finally:
+        wine.flush()  # ends the server that stays, whatever happened
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                        "after the run over every profile")
+    for sid in (LISTED_SID, MISSING_SID):
+        wine.run("reg", "delete", "HKLM\\%s\\%s" % (PROFILE_LIST, sid), "/f", "/reg:64")
+    print("every profile cleaned, the missing one reported")
+
+
+def run_over_every_profile(wine, args, chosen, user_rules, hive_files):
+    e2e.planter(wine, "hiveload", "HKU", hive_files[LOADED_SID].replace(
+        os.path.join(args.prefix, "drive_c"), "C:").replace("/", "\\"), LOADED_SID)
+    loaded = "HKU\\" + LOADED_SID
+    check(reg_query(wine, loaded + "\\" + user_rules[0]["key"]), "the loaded hive has no trace")
+
+    log = LOG_DIR + r"\keystrip-allusers.log"
+    rc = run_exe(wine, args, "-silent", "-allusers", "-exitcode", "-product", chosen["name"],
+                 "-log", log)
+    text = read_log(args, log)
+    print(text)
+    # The hive loaded now: its traces gone, its own key kept.
+    for rule in user_rules:
+        path = loaded + "\\" + rule["key"]
+        if rule["action"] == "CompleteKey":
+            check(not reg_query(wine, path), "%s is still there" % path)
+        else:
+            result = wine.run("reg", "query", path, "/v", rule["name"])
+            check(result.returncode != 0, "%s of %s is still there" % (rule["name"], path))
+    check(reg_query(wine, loaded + r"\Software\Keep"), "the user's own key went")
+    # The hive file the profile list names was loaded for the run and unloaded after it.
+    listed = wine.run("reg", "query", "HKU").stdout.decode("utf-8", "replace")
+    check("ZolvaKeystrip_" not in listed, "a temporary hive is still loaded:\n" + listed)
+    e2e.planter(wine, "hiveunload", "HKU", LOADED_SID)
+
+    for sid in (LOADED_SID, LISTED_SID, "S-1-5-21-0-0-0-1000"):
+        for rule in user_rules:
+            key = "HKEY_USERS\\%s\\%s" % (sid, rule["key"])
+            entry = ('  Key "%s" deleted' % key if rule["action"] == "CompleteKey"
+                     else '  Name "%s\\%s" deleted' % (key, rule["name"]))
+            check(entry in text.split("\r\n"), "the log misses: " + entry)
+    check('Profile "HKEY_USERS\\%s" not loaded (' % MISSING_SID in text,
+          "the log misses the profile that could not be loaded")
+    check("Problem: A user's profile could not be loaded" in text, "no problem noted")
+    check(rc == 1, "exit code %d, expected 1" % rc)
+    # What the hive file holds now: Wine does not write an unloaded hive back to its file
+    # (measured), so the deletions in it show in the log only.
+    dump = e2e.planter(wine, "hivedump", "HKU", hive_files[LISTED_SID].replace(
+        os.path.join(args.prefix, "drive_c"), "C:").replace("/", "\\"))
+    print("the listed hive file after the run:\n" + dump)
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
-             "log-wizard": scenario_log_wizard}
+             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers}
 
 
 def main():
@@ -315,6 +428,10 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--resources", required=True)
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--wine", default=os.environ.get("KEYSTRIP_WINE", "/usr/lib/wine/wine64"))
+    parser.add_argument("--wineserver",
+                        default=os.environ.get("KEYSTRIP_WINESERVER", "/usr/lib/wine/wineserver"))
+    parser.add_argument("--prefix-arch", choices=("win64", "win32"), default="win64")
     args = parser.parse_args()
     args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
     os.makedirs(args.work, exist_ok=True)

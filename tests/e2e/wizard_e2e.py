@@ -23,6 +23,9 @@ Scenarios:
                   names, links inside product keys (to the machine's classes, to the 32-bit
                   SOFTWARE, a cycle) and a user's link on the path to a rule's key; exactly
                   what the rules name is gone, the exe ends normally
+  preview         the products page's "Show what will be removed…" (Shift+F10, the menu
+                  key, a double click): the modal preview of the real keys and values;
+                  -preview in the wizard and -silent -preview -log; nothing is deleted
   sandbox         traces of three shipped products, then the wizard for a person to use
                   (scripts/run.sh on a display)
 
@@ -153,14 +156,20 @@ class Wine:
 
 def read_hive(path):
     """{key path (lower case): {value name (lower case): raw text}} of a Wine registry file."""
-    keys, current, pending = {}, None, ""
+    keys, current, pending = {}, None, []
     with open(path, encoding="utf-8", errors="replace") as f:
         for raw in f:
             line = raw.rstrip("\n")
             if pending:
-                line, pending = pending + line.lstrip(), ""
-            if line.endswith("\\") and not line.startswith("["):
-                pending = line[:-1]
+                pending.append(line.lstrip())
+                # Parts joined once: a 1 MB value spans tens of thousands of lines.
+                line = "".join(pending) if not line.endswith("\\") else None
+                if line is None:
+                    pending[-1] = pending[-1][:-1]
+                    continue
+                pending = []
+            elif line.endswith("\\") and not line.startswith("["):
+                pending = [line[:-1]]
                 continue
             if line.startswith("["):
                 name = line[1:line.rindex("]")]
@@ -738,6 +747,108 @@ def scenario_roundtrip(wine, args, products):
     expect_registry(wine, planted, "after restoring the wizard's backup")
 
 
+def preview_window(wine, args, product, shot=None):
+    """Reads the open preview window of the product, checks it and closes it."""
+    rc, out = wine.driver("preview", "20")
+    check(rc == 0, "the preview window did not show")
+    head, _, report = out.replace("\r", "").partition("\n\n")
+    facts = dict(line.partition("=")[::2] for line in head.splitlines())
+    check(facts["title"] == "What will be removed", "preview title: %s" % facts["title"])
+    check(facts["owner.enabled"] == "0", "the wizard is not disabled behind the preview")
+    check(facts["report.readonly"] == "1", "the preview's report can be edited")
+    check(facts["close"] == "&Close", "close button: %s" % facts["close"])
+    check_preview_report(report, product)
+    if shot:
+        time.sleep(0.5)
+        out = subprocess.run(["xdotool", "search", "--name", "^What will be removed$"],
+                             capture_output=True, text=True).stdout.split()
+        check(out, "no X window for the preview")
+        os.makedirs(args.screenshots, exist_ok=True)
+        path = os.path.join(args.screenshots, shot + ".png")
+        subprocess.run(["import", "-window", out[0], path], check=True, timeout=30)
+        print("screenshot", path)
+    subprocess.run(["xdotool", "key", "Escape"], check=True, timeout=10)
+    check(wine.driver("preview", "1")[0] != 0, "Escape did not close the preview")
+
+
+def check_preview_report(report, product):
+    lines = report.replace("\r", "").split("\n")
+    check('Checking what removing product "%s" would delete' % product["name"] in lines,
+          "the preview names no product:\n" + report)
+    for rule in product["removal"]:
+        path = reg_path(rule["root"], rule["key"])
+        if rule["action"] == "CompleteKey":
+            wanted = r'  Key "%s" would be deleted \(\d+ keys?, \d+ values?\)' % re.escape(path)
+        else:
+            wanted = r'  Name "%s" would be deleted \(REG_SZ, \d+ bytes\)' % re.escape(
+                path + "\\" + rule["name"])
+        check(any(re.fullmatch(wanted, line) for line in lines),
+              "the preview misses %s:\n%s" % (wanted, report))
+    check(not any(line.endswith(" deleted") for line in lines), "the preview deleted")
+
+
+def scenario_preview(wine, args, products):
+    product = products[2]
+    plant(wine, products, [product])
+    planted = snapshot(wine)
+
+    process = wine.start(args.exe)
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    keys("Return")
+    wine.wait_page(1)
+    for _ in range(8):
+        if wine.state()["focus"] == "ProductsListBox":
+            break
+        keys("Tab")
+    check(wine.state()["focus"] == "ProductsListBox", "Tab never reached the products list")
+    row = [wine.state()["ProductsListBox.row%d" % i] for i in range(len(products))].index(
+        "1 " + product["name"])
+    keys("Home", *["Down"] * row)
+    for opening in ("shift+F10", "Menu"):
+        keys(opening)
+        time.sleep(0.5)
+        # Opened from the keyboard, the menu has no item highlighted yet.
+        subprocess.run(["xdotool", "key", "--delay", "80", "Down", "Return"], check=True,
+                       timeout=10)
+        preview_window(wine, args, product, "preview" if opening == "Menu" else None)
+    check(wine.driver("dblclick", "ProductsListBox", str(row))[0] == 0, "no row to click")
+    preview_window(wine, args, product)
+    facts = wine.state()
+    check(facts["page"] == "1" and facts["ProductsListBox.row%d" % row] == "1 " + product["name"],
+          "the previews changed the products page")
+    keys("alt+F4")
+    finish(process)
+    expect_registry(wine, planted, "after the previews")
+
+    # -preview in the wizard: the removal step previews, the result page says so.
+    process = wine.start(args.exe, "-preview")
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    keys("Return")
+    wine.wait_page(1)
+    keys("Return")
+    facts = wine.wait_page(2)
+    check(facts["SuccessLabel1.caption"].startswith("Nothing was removed."),
+          "result: %s" % facts["SuccessLabel1.caption"])
+    check_preview_report(wine.driver("text", "SuccessMemo")[1], product)
+    keys("Return")
+    finish(process)
+    expect_registry(wine, planted, "after the wizard's preview")
+
+    # -silent -preview: the report goes to the log; without -log nothing runs.
+    log = r"C:\ProgramData\keystrip-preview.log"
+    path = os.path.join(args.prefix, "drive_c", "ProgramData", "keystrip-preview.log")
+    if os.path.exists(path):
+        os.remove(path)
+    rc = wine.start(args.exe, "-silent", "-preview", "-exitcode", "-log", log).wait(60)
+    check(rc == 0, "-silent -preview -log: exit code %d" % rc)
+    check_preview_report(open(path, encoding="utf-8-sig").read(), product)
+    rc = wine.start(args.exe, "-silent", "-preview", "-exitcode").wait(60)
+    check(rc == 3, "-silent -preview without -log: exit code %d" % rc)
+    expect_registry(wine, planted, "after the silent previews")
+
+
 def scenario_sandbox(wine, args, products):
     chosen = [products[0], products[2], products[4]]
     plant(wine, products, chosen)
@@ -749,7 +860,7 @@ def scenario_sandbox(wine, args, products):
 SCENARIOS = {"flow": scenario_flow, "sandbox": scenario_sandbox, "silent": scenario_silent,
              "hostile": scenario_hostile, "roundtrip": scenario_roundtrip,
              "silent-unknown": scenario_silent_unknown, "errors": scenario_errors,
-             "dpi": scenario_dpi}
+             "dpi": scenario_dpi, "preview": scenario_preview}
 
 
 def main():
