@@ -4,11 +4,13 @@
 #include "common/Utf.h"
 #include "rules/RegistryRestore.h"
 
+#include <utility>
+
 namespace keystrip {
 
-TRunExtras::TRunExtras(const TRunSwitches& Switches, platform::IRegistry& Registry,
+TRunExtras::TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry,
                        platform::IHives* Hives, TRunOutcome& Outcome)
-    : FSwitches(Switches), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {}
+    : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {}
 
 TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Removal)
     : FProducts(Products) {

@@ -21,7 +21,7 @@ namespace keystrip {
 class TRunExtras {
 public:
     // Hives may be null when -allusers is not asked for.
-    TRunExtras(const TRunSwitches& Switches, platform::IRegistry& Registry, platform::IHives* Hives,
+    TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry, platform::IHives* Hives,
                TRunOutcome& Outcome);
 
     bool Preview() const { return FSwitches.Preview; }
