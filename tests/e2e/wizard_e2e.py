@@ -619,7 +619,7 @@ def scenario_hostile(wine, args, products):
         planter(wine, "link", "HKCU", hkcu_office + r"\Loop",
                 planter(wine, "kernel", "HKCU", hkcu_office))
         planted = snapshot(wine)
-        keys_gone, values_gone = removed_by([office], before, planted)
+        keys_gone, values_gone = removed_by([office], before, planted, args.prefix_arch)
         remove_silently(wine, args, office)
         expect_registry(wine, without(planted, keys_gone, values_gone),
                         "after removing %s from a tree with NUL names and links" % office["name"])
@@ -638,7 +638,7 @@ def scenario_hostile(wine, args, products):
         applied = dict(photo, removal=[r for r in photo["removal"] if not (
             r["root"] == "HKEY_CURRENT_USER" and r["key"].lower().startswith("software\\zolva\\"))])
         check(len(applied["removal"]) == len(photo["removal"]) - 1, "one rule passes the link")
-        keys_gone, values_gone = removed_by([applied], before, planted)
+        keys_gone, values_gone = removed_by([applied], before, planted, args.prefix_arch)
         remove_silently(wine, args, photo)
         expect_registry(wine, without(planted, keys_gone, values_gone),
                         "after removing %s through a user's link" % photo["name"])
