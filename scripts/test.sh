@@ -36,7 +36,7 @@ for preset in native win64 fuzz; do
     ctest --preset "$preset" -j "$jobs" || status=1
 done
 
-# Every fuzz target for a short, bounded time (5 x 45 s); scripts/fuzz-long.sh
+# Every fuzz target for a short, bounded time (45 s each); scripts/fuzz-long.sh
 # runs them for hours.
 echo "=== fuzz"
 scripts/fuzz.sh -t "${FUZZ_SECONDS:-45}" || status=1
