@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace keystrip {
 
@@ -15,5 +16,8 @@ std::u16string FoldRegistryName(const std::u16string& name);
 bool SameRegistryName(std::u16string_view a, std::u16string_view b);
 // Orders names as the registry enumerates them: by their folded forms.
 int CompareRegistryNames(std::u16string_view a, std::u16string_view b);
+// The names of a key path: the non-empty parts between backslashes, so that
+// \A\\B\ reads as A, B, as the registry reads it.
+std::vector<std::u16string> SplitRegistryPath(const std::u16string& path);
 
 } // namespace keystrip

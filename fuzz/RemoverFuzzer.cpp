@@ -149,20 +149,6 @@ private:
         return key.find_first_not_of(u'\\') == std::u16string::npos;
     }
 
-    static std::vector<std::u16string> Split(const std::u16string& path) {
-        std::vector<std::u16string> parts;
-        size_t start = 0;
-        while (start <= path.size()) {
-            size_t end = path.find(u'\\', start);
-            if (end == std::u16string::npos)
-                end = path.size();
-            if (end > start)
-                parts.push_back(path.substr(start, end - start));
-            start = end + 1;
-        }
-        return parts;
-    }
-
     static const std::u16string& KernelNameOf(const Node& node) { return node.kernelName; }
 
     static bool IsMachine(const std::u16string& kernelName) {
@@ -208,7 +194,7 @@ private:
 
     Node* Walk(Node* start, const std::u16string& path, bool followLast, int hops) const {
         Node* node = start;
-        const auto parts = Split(path);
+        const auto parts = SplitRegistryPath(path);
         for (size_t i = 0; i < parts.size() && node != nullptr; ++i) {
             Node* child = Child(*node, parts[i]);
             if (child != nullptr && (i + 1 < parts.size() || followLast))
@@ -223,7 +209,7 @@ private:
     // to machine keys; one that cannot be read is passed as it is.
     Reached Reach(RegKey root, const std::u16string& path, bool leafAsLink) const {
         Reached result;
-        const auto parts = Split(path);
+        const auto parts = SplitRegistryPath(path);
         Node* node = Root(root);
         for (size_t i = 0; i < parts.size(); ++i) {
             const bool leaf = i + 1 == parts.size();

@@ -180,21 +180,30 @@ template <typename Call> NTSTATUS_ QueryGrowing(std::vector<uint8_t>& buffer, Ca
     }
 }
 
-long OpenNative(RegKey parent, const std::u16string& name, uint32_t options, uint32_t access,
-                RegKey& result) {
+// The attributes that name the child `name` of parent, by its counted name
+// (the link itself when AsLink). counted must outlive attributes.
+long ChildAttributes(RegKey parent, const std::u16string& name, bool AsLink, CountedString& counted,
+                     ObjectAttributes& attributes) {
     if (IsPredefinedKey(parent))
         return ERROR_INVALID_HANDLE;
-    CountedString counted{};
     if (!Counted(name, counted))
         return ERROR_INVALID_PARAMETER;
-    ObjectAttributes attributes{sizeof(ObjectAttributes),
-                                reinterpret_cast<HANDLE>(parent),
-                                &counted,
-                                kObjCaseInsensitive,
-                                nullptr,
-                                nullptr};
-    if (options & kOptionOpenLink)
-        attributes.Attributes |= kObjOpenLink;
+    attributes = ObjectAttributes{sizeof(ObjectAttributes),
+                                  reinterpret_cast<HANDLE>(parent),
+                                  &counted,
+                                  kObjCaseInsensitive | (AsLink ? kObjOpenLink : 0u),
+                                  nullptr,
+                                  nullptr};
+    return ERROR_SUCCESS;
+}
+
+long OpenNative(RegKey parent, const std::u16string& name, uint32_t options, uint32_t access,
+                RegKey& result) {
+    CountedString counted{};
+    ObjectAttributes attributes{};
+    if (const long error =
+            ChildAttributes(parent, name, (options & kOptionOpenLink) != 0, counted, attributes))
+        return error;
     HANDLE handle = nullptr;
     NTSTATUS_ status = 0;
     if (Nt().openKeyEx != nullptr)
@@ -243,21 +252,13 @@ long Win32Registry::OpenSubKey(RegKey parent, const std::u16string& name, uint32
 
 long Win32Registry::CreateSubKey(RegKey parent, const std::u16string& name, uint32_t options,
                                  uint32_t access, RegKey& result, bool& created) {
-    if (IsPredefinedKey(parent))
-        return ERROR_INVALID_HANDLE;
+    CountedString counted{};
+    ObjectAttributes attributes{};
+    if (const long error =
+            ChildAttributes(parent, name, (options & kOptionCreateLink) != 0, counted, attributes))
+        return error;
     if (Nt().createKey == nullptr)
         return ERROR_INVALID_FUNCTION;
-    CountedString counted{};
-    if (!Counted(name, counted))
-        return ERROR_INVALID_PARAMETER;
-    ObjectAttributes attributes{sizeof(ObjectAttributes),
-                                reinterpret_cast<HANDLE>(parent),
-                                &counted,
-                                kObjCaseInsensitive,
-                                nullptr,
-                                nullptr};
-    if (options & kOptionCreateLink)
-        attributes.Attributes |= kObjOpenLink;
     HANDLE handle = nullptr;
     ULONG disposition = 0;
     NTSTATUS_ status =

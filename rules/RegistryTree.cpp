@@ -57,20 +57,6 @@ bool RootHolds(RegKey root, THive hive) {
     }
 }
 
-std::vector<std::u16string> SplitPath(const std::u16string& path) {
-    std::vector<std::u16string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos)
-            end = path.size();
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 std::u16string ChildName(const std::u16string& parent, const std::u16string& name) {
     std::u16string child;
     child.reserve(parent.size() + 1 + name.size());
@@ -100,7 +86,7 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
     KernelName.clear();
     if (HasNul(Path))
         return TKeyReach::Refused;
-    const std::vector<std::u16string> parts = SplitPath(Path);
+    const std::vector<std::u16string> parts = SplitRegistryPath(Path);
     // A root itself is never reached: no rule owns one.
     if (parts.empty())
         return TKeyReach::Refused;

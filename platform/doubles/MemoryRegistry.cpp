@@ -13,20 +13,6 @@ std::u16string Fold(const std::u16string& name) {
     return FoldRegistryName(name);
 }
 
-std::vector<std::u16string> SplitPath(const std::u16string& path) {
-    std::vector<std::u16string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos)
-            end = path.size();
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 // What a C string makes of a name: everything up to the first NUL.
 std::u16string CString(const std::u16string& name) {
     return name.substr(0, name.find(u'\0'));
@@ -167,7 +153,7 @@ MemoryRegistry::NodePtr MemoryRegistry::Existing(RegKey root, const std::u16stri
 
 MemoryRegistry::NodePtr MemoryRegistry::Create(RegKey root, const std::u16string& path) {
     NodePtr node = Root(root);
-    for (const auto& part : SplitPath(path)) {
+    for (const auto& part : SplitRegistryPath(path)) {
         NodePtr child = node->Child(part);
         if (!child) {
             child = std::make_shared<Node>();
@@ -220,7 +206,7 @@ void MemoryRegistry::SetDword(RegKey root, const std::u16string& path, const std
 
 void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey targetRoot,
                                 const std::u16string& targetPath) {
-    auto parts = SplitPath(path);
+    auto parts = SplitRegistryPath(path);
     if (parts.empty())
         throw std::logic_error("MemoryRegistry: a root cannot be a link");
     std::u16string leaf = parts.back();
@@ -538,7 +524,7 @@ long MemoryRegistry::CreateKey(RegKey parent, const std::u16string& subKey, uint
     const std::u16string path = CString(subKey);
     if (!path.empty() && path.front() == u'\\')
         return kErrorBadPathname;
-    auto parts = SplitPath(path);
+    auto parts = SplitRegistryPath(path);
     if (parts.empty() && IsPredefinedKey(parent)) {
         result = parent;
         created = false;
@@ -583,7 +569,7 @@ long MemoryRegistry::CreateSubKey(RegKey parent, const std::u16string& name, uin
     NodePtr node;
     if (long error = BeginKeyCall(parent, kKeyCreateSubKey, node))
         return error;
-    auto parts = SplitPath(name);
+    auto parts = SplitRegistryPath(name);
     if (parts.empty())
         return kErrorInvalidParameter;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
