@@ -66,24 +66,6 @@ def exit_code(process, timeout=30):
         raise e2e.Failure("the program did not end")
 
 
-def files_of(root):
-    """{path: (size, mtime)} of every file below root."""
-    found = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            try:
-                st = os.stat(path)
-            except OSError:
-                continue
-            found[path] = (st.st_size, st.st_mtime_ns)
-    return found
-
-
-def written_files(before, after):
-    return sorted(p for p in after if before.get(p) != after[p])
-
-
 def read_log(args, windows_path):
     """The log's text after checking its form: a UTF-8 byte-order mark, CR LF after every
     line and no other line break."""
@@ -120,16 +102,16 @@ def scenario_exitcodes(wine, args, products):
     chosen = product(products)
     name = chosen["name"]
     drive_c = os.path.join(args.prefix, "drive_c")
-    cwd_files = files_of(os.path.dirname(args.exe))
+    cwd_files = e2e.files_of(os.path.dirname(args.exe))
 
     # Without any new switch: exit code 0 and no file written, as always.
     before, planted = e2e.plant(wine, products, [chosen])
     keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
-    files = files_of(drive_c)
+    files = e2e.files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name)
     check(rc == 0, "plain silent run: exit code %d" % rc)
-    written = written_files(files, files_of(drive_c)) + \
-        written_files(cwd_files, files_of(os.path.dirname(args.exe)))
+    written = e2e.written_files(files, e2e.files_of(drive_c)) + \
+        e2e.written_files(cwd_files, e2e.files_of(os.path.dirname(args.exe)))
     check(not written, "a plain silent run wrote %s" % written)
     e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
                         "after the plain silent run")
@@ -217,10 +199,10 @@ def scenario_exitcodes(wine, args, products):
         "window, a -log or -backup file that cannot be written, a -restore file that cannot "
         "be read, or -silent -preview without -log", "Exit code: 3", ""],
         "log without a display: %s" % text)
-    files = files_of(drive_c)
+    files = e2e.files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
     check(rc == 0, "exit code %d without a display and without -exitcode" % rc)
-    check(not written_files(files, files_of(drive_c)), "a file was written")
+    check(not e2e.written_files(files, e2e.files_of(drive_c)), "a file was written")
     e2e.expect_registry(wine, planted, "after runs without a display")
     print("code 3 without a display, nothing removed")
 
@@ -234,7 +216,7 @@ def scenario_help(wine, args, products):
     print("-help -silent ended with 0 in %.1f s" % (time.time() - start))
 
     for switches in (["-help", "-exitcode", "-log", LOG_DIR + r"\help.log"], ["-?"]):
-        files = files_of(drive_c)
+        files = e2e.files_of(drive_c)
         process = wine.start(args.exe, *switches)
         rc, text = wine.driver("dialog", "30")
         check(rc == 0, "%s showed no message box" % switches[0])
@@ -254,7 +236,7 @@ def scenario_help(wine, args, products):
         e2e.keys("Return")
         rc = exit_code(process)
         check(rc == 0, "%s: exit code %d" % (switches[0], rc))
-        check(not written_files(files, files_of(drive_c)), "the help wrote a file")
+        check(not e2e.written_files(files, e2e.files_of(drive_c)), "the help wrote a file")
         print("%s showed the help and ended with 0" % switches[0])
 
 
@@ -420,23 +402,8 @@ SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
 
 
 def main():
-    import argparse
-    parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--resources", required=True)
-    parser.add_argument("--screenshots", required=True)
-    parser.add_argument("--wine", default=os.environ.get("KEYSTRIP_WINE", "/usr/lib/wine/wine64"))
-    parser.add_argument("--wineserver",
-                        default=os.environ.get("KEYSTRIP_WINESERVER", "/usr/lib/wine/wineserver"))
-    parser.add_argument("--prefix-arch", choices=("win64", "win32"), default="win64")
-    args = parser.parse_args()
-    args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
-    os.makedirs(args.work, exist_ok=True)
-    wine = e2e.Wine(args)
-    products = e2e.load_products(args.resources)
+    args = e2e.harness_arguments(SCENARIOS).parse_args()
+    wine, products = e2e.harness(args)
     # Logs of an earlier run must not pass for this run's.
     for name in os.listdir(os.path.join(args.prefix, "drive_c", "ProgramData")):
         if name.startswith("keystrip") and name.endswith(".log"):

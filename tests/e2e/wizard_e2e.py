@@ -353,6 +353,24 @@ def expect_registry(wine, expected, what):
     check(not diff, "%s: %d differences\n  %s" % (what, len(diff), "\n  ".join(diff[:40])))
 
 
+def files_of(root):
+    """{path: (size, mtime)} of every file below root."""
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            try:
+                st = os.stat(path)
+            except OSError:
+                continue
+            found[path] = (st.st_size, st.st_mtime_ns)
+    return found
+
+
+def written_files(before, after):
+    return sorted(p for p in after if before.get(p) != after[p])
+
+
 # --- the display -----------------------------------------------------------------
 
 def window_id():
@@ -422,6 +440,16 @@ def expect_pixels(args, name, page_pixels):
     check(not wrong, "%s: %s" % (name, "; ".join(wrong)))
 
 
+def to_products_page(wine, args, *switches):
+    """Starts the wizard and accepts its terms; returns the process on the products page."""
+    process = wine.start(args.exe, *switches)
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    keys("Return")
+    wine.wait_page(1)
+    return process
+
+
 def finish(process, timeout=30):
     try:
         rc = process.wait(timeout=timeout)
@@ -438,6 +466,10 @@ def scenario_flow(wine, args, products):
     before, planted = plant(wine, products, chosen)
     keys_gone, values_gone = removed_by(chosen, before, planted, args.prefix_arch)
 
+    # Without any switch the program writes no file: the prefix's drive and the exe's
+    # folder are compared before and after the whole run.
+    watched = [os.path.join(args.prefix, "drive_c"), os.path.dirname(args.exe)]
+    files = [files_of(folder) for folder in watched]
     process = wine.start(args.exe)
     check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
     facts = wine.wait_page(0)
@@ -486,6 +518,12 @@ def scenario_flow(wine, args, products):
                 check(re.search(re.escape(rule["key"]) + r'" deleted', report),
                       "report misses %s" % rule["key"])
     check("Detecting" not in report, "detection entries in the report")
+    # Only a plain removal's entries: nothing of a preview, a backup, a restore or of
+    # other users' profiles without the switches that ask for them.
+    plain = re.compile(r'(Removing product ".*"|  (Key|Name) ".*" (deleted|not deleted .*|not found)|Done: \w+)')
+    odd = [line for line in report.replace("\r", "").split("\n")
+           if line and not plain.fullmatch(line)]
+    check(not odd, "entries beyond a plain removal: %s" % odd)
     screenshot(args, "4-report")
     expect_pixels(args, "4-report", [((2, 75), "C8C8C8"), ((3, 76), "FFFFFF"),
                                      ((18, 28), "91BF6F")])  # SuccessBackground shown
@@ -493,6 +531,10 @@ def scenario_flow(wine, args, products):
     keys("Return")
     finish(process)
     expect_registry(wine, without(planted, keys_gone, values_gone), "after the removal")
+    wine.flush()  # whatever the run would write is on disk now
+    written = [p for before, folder in zip(files, watched)
+               for p in written_files(before, files_of(folder))]
+    check(not written, "the run without switches wrote %s" % written)
 
     # The progress page, held by the gallery program as a run holds it.
     gallery = wine.start(os.path.join(args.bin, "WizardGallery.exe"), "4")
@@ -729,11 +771,7 @@ def scenario_roundtrip(wine, args, products):
     backup = os.path.join(args.work, "backup-wizard.reg")
     if os.path.exists(backup):
         os.remove(backup)
-    process = wine.start(args.exe, "-backup", zpath(backup))
-    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
-    wine.wait_page(0)
-    keys("Return")
-    wine.wait_page(1)
+    process = to_products_page(wine, args, "-backup", zpath(backup))
     keys("Return")
     facts = wine.wait_page(2)
     rc, report = wine.driver("text", "SuccessMemo")
@@ -792,11 +830,7 @@ def scenario_preview(wine, args, products):
     plant(wine, products, [product])
     planted = snapshot(wine)
 
-    process = wine.start(args.exe)
-    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
-    wine.wait_page(0)
-    keys("Return")
-    wine.wait_page(1)
+    process = to_products_page(wine, args)
     for _ in range(8):
         if wine.state()["focus"] == "ProductsListBox":
             break
@@ -822,11 +856,7 @@ def scenario_preview(wine, args, products):
     expect_registry(wine, planted, "after the previews")
 
     # -preview in the wizard: the removal step previews, the result page says so.
-    process = wine.start(args.exe, "-preview")
-    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
-    wine.wait_page(0)
-    keys("Return")
-    wine.wait_page(1)
+    process = to_products_page(wine, args, "-preview")
     keys("Return")
     facts = wine.wait_page(2)
     check(facts["SuccessLabel1.caption"].startswith("Nothing was removed."),
@@ -863,9 +893,10 @@ SCENARIOS = {"flow": scenario_flow, "sandbox": scenario_sandbox, "silent": scena
              "dpi": scenario_dpi, "preview": scenario_preview}
 
 
-def main():
+def harness_arguments(scenarios):
+    """The command line every scenario script of this harness takes."""
     parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("scenario", choices=sorted(scenarios))
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--bin", required=True)
     parser.add_argument("--exe", required=True)
@@ -875,12 +906,21 @@ def main():
     parser.add_argument("--wineserver",
                         default=os.environ.get("KEYSTRIP_WINESERVER", "/usr/lib/wine/wineserver"))
     parser.add_argument("--prefix-arch", choices=("win64", "win32"), default="win64")
-    parser.add_argument("--product", type=int, default=1, help="silent: the product's index")
-    args = parser.parse_args()
+    return parser
+
+
+def harness(args):
+    """The Wine of the parsed arguments and the shipped products; makes the work folder."""
     args.work = os.path.join(os.path.dirname(args.prefix), "e2e-work")
     os.makedirs(args.work, exist_ok=True)
-    wine = Wine(args)
-    products = load_products(args.resources)
+    return Wine(args), load_products(args.resources)
+
+
+def main():
+    parser = harness_arguments(SCENARIOS)
+    parser.add_argument("--product", type=int, default=1, help="silent: the product's index")
+    args = parser.parse_args()
+    wine, products = harness(args)
     try:
         SCENARIOS[args.scenario](wine, args, products)
     except Failure as failure:
