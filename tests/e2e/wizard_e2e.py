@@ -96,12 +96,20 @@ class Wine:
     def run(self, *command, timeout=60):
         # Output goes through files: a Wine process started on the way (the
         # server, a device host) may inherit a pipe and keep it open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run([*self.wine, *command], env=self.env, stdout=out, stderr=err,
-                                    stdin=subprocess.DEVNULL, timeout=timeout)
-            out.seek(0)
-            err.seek(0)
-            result.stdout, result.stderr = out.read(), err.read()
+        for attempt in range(3):
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                result = subprocess.run([*self.wine, *command], env=self.env, stdout=out,
+                                        stderr=err, stdin=subprocess.DEVNULL, timeout=timeout)
+                out.seek(0)
+                err.seek(0)
+                result.stdout, result.stderr = out.read(), err.read()
+            # A client that connects just as an idle server exits is refused before
+            # its program starts ("wine client error: ... Connection reset by peer"):
+            # the program never ran, so it runs again.
+            if result.returncode == 0 or not result.stderr.startswith(b"wine client error"):
+                break
+            print("wine server went away under", command[0], "- again", flush=True)
+            time.sleep(1)
         return result
 
     def start(self, *command):
