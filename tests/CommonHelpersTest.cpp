@@ -1,4 +1,5 @@
 #include "common/OwnedList.h"
+#include "common/Sha256.h"
 #include "common/TextCase.h"
 #include "common/TextLines.h"
 #include "common/Utf.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,41 @@ using namespace keystrip;
 using namespace std::string_literals;
 
 namespace {
+
+// The published test vectors of FIPS 180-4 (and the NIST examples), each
+// also added in pieces that cross the 64-byte blocks unevenly.
+struct Sha256Row {
+    std::string message;
+    size_t repeat;
+    std::string digest;
+};
+
+class Sha256Test : public testing::TestWithParam<Sha256Row> {};
+
+TEST_P(Sha256Test, GivesThePublishedDigest) {
+    const Sha256Row& row = GetParam();
+    std::vector<uint8_t> whole;
+    for (size_t i = 0; i < row.repeat; ++i)
+        whole.insert(whole.end(), row.message.begin(), row.message.end());
+    EXPECT_EQ(DigestHex(Sha256(whole)), row.digest);
+    TSha256 pieces;
+    for (size_t at = 0, step = 1; at < whole.size(); at += step, step = step % 97 + 13)
+        pieces.Add(whole.data() + at, std::min(step, whole.size() - at));
+    EXPECT_EQ(DigestHex(pieces.Finish()), row.digest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, Sha256Test,
+    testing::Values(
+        Sha256Row{"", 1, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        Sha256Row{"abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        Sha256Row{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
+                  "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        Sha256Row{"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopq"
+                  "klmnopqrlmnopqrsmnopqrstnopqrstu",
+                  1, "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        Sha256Row{"a", 1000000,
+                  "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}));
 
 struct CaseRow {
     std::u16string a, b;
