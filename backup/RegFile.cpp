@@ -190,13 +190,23 @@ public:
     TRegFileDocument Read() {
         CheckHeader();
         TRegFileDocument document;
+        int linkMark = 0; // the line of a link mark waiting for its section
         for (FNext = 1; FNext < FLines.size();) {
             const int number = static_cast<int>(FNext) + 1;
             const std::u16string line = Trimmed(LineText(FNext++));
+            if (linkMark != 0 && (line.empty() || line[0] != u'['))
+                throw ERegFileError(linkMark, "the link mark is not followed directly by the "
+                                              "[key] section of the link");
+            if (line == kRegFileLinkMark) {
+                linkMark = number;
+                continue;
+            }
             if (line.empty() || line[0] == u';')
                 continue;
             if (line[0] == u'[') {
                 document.Keys.push_back(ReadSection(line, number));
+                document.Keys.back().Link = linkMark != 0;
+                linkMark = 0;
             } else if (line[0] == u'@' || line[0] == u'"') {
                 if (document.Keys.empty())
                     throw ERegFileError(number, "a value comes before the first [key] section");
@@ -206,6 +216,15 @@ public:
                                                 " is neither a [key] section, a value nor a "
                                                 "; comment");
             }
+        }
+        if (linkMark != 0)
+            throw ERegFileError(linkMark, "the link mark is not followed directly by the "
+                                          "[key] section of the link");
+        for (const TRegFileKey& key : document.Keys) {
+            if (key.Link && !key.HasLinkShape())
+                throw ERegFileError(key.Line, "the link " + Shown(key.Path) +
+                                                  " holds more or other than its one "
+                                                  "\"SymbolicLinkValue\" of type REG_LINK");
         }
         return document;
     }
@@ -448,6 +467,10 @@ ERegFileError::ERegFileError(int line, const std::string& problem)
       FLine(line), FProblem(problem) {}
 
 bool TRegFileKey::IsLink() const {
+    return Link && HasLinkShape();
+}
+
+bool TRegFileKey::HasLinkShape() const {
     return Values.size() == 1 && Values[0].Type == platform::kRegLink &&
            AsciiSameText(Values[0].Name, platform::kSymbolicLinkValueName);
 }
@@ -539,7 +562,12 @@ std::u16string RegFileValueText(const TRegFileValue& value) {
 
 std::u16string RegFileKeyText(const TRegFileKey& key) {
     CheckKeyPath(key.Path);
-    std::u16string text = u"[" + key.Path + u"]" + kCrLf;
+    if (key.Link && !key.HasLinkShape())
+        throw ERegFileError(0, "the link " + Shown(key.Path) +
+                                   " cannot be written: a link holds its one "
+                                   "\"SymbolicLinkValue\" of type REG_LINK and nothing else");
+    std::u16string text = key.Link ? std::u16string(kRegFileLinkMark) + kCrLf : u"";
+    text += u"[" + key.Path + u"]" + kCrLf;
     for (const TRegFileValue& value : key.Values)
         text += RegFileValueText(value);
     text += kCrLf;

@@ -23,6 +23,9 @@ namespace keystrip {
 
 // The file's first line.
 constexpr char16_t kRegFileHeader[] = u"Windows Registry Editor Version 5.00";
+// The comment line right before a section that records a registry link. A
+// comment, so that the registry editor reads the file as before.
+constexpr char16_t kRegFileLinkMark[] = u"; registry link";
 
 struct TRegFileValue {
     std::u16string Name; // empty for the key's default value
@@ -41,11 +44,18 @@ struct TRegFileKey {
     std::u16string Path;
     std::vector<TRegFileValue> Values; // in file order
     int Line = 0;                      // where the section starts (reader only)
+    // Marked as a registry link: the writer puts kRegFileLinkMark on the line
+    // before the section, and the reader sets this from it.
+    bool Link = false;
 
-    // A registry link is recorded as a section whose only value is
+    // A registry link is recorded as a marked section whose only value is
     // "SymbolicLinkValue" of type REG_LINK holding the target's kernel path
-    // (\REGISTRY\MACHINE\...).
+    // (\REGISTRY\MACHINE\...). An unmarked section of that shape is a plain
+    // key that holds such a value (any user can make one under
+    // HKEY_CURRENT_USER), and it stays one.
     bool IsLink() const;
+    // Whether the values have the shape of a link's, marked or not.
+    bool HasLinkShape() const;
     // The target of a link (its data as text); empty when !IsLink().
     std::u16string LinkTarget() const;
 };
@@ -87,7 +97,8 @@ bool SplitRegFilePath(const std::u16string& path, platform::RegKey& root, std::u
 std::u16string RegFileHeaderText();
 // One value line (wrapped hex data included), with its CR LF.
 std::u16string RegFileValueText(const TRegFileValue& value);
-// "[path]", the value lines, and the empty line that ends the section.
+// "[path]", the value lines, and the empty line that ends the section; for a
+// link, the link mark before it (a Link key of any other shape is refused).
 std::u16string RegFileKeyText(const TRegFileKey& key);
 // The header and every key.
 std::u16string RegFileDocumentText(const TRegFileDocument& document);

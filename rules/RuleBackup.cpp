@@ -32,6 +32,7 @@ void TRuleBackup::BackUpTree(TRegistryTree& Tree, RegKey Key, const std::u16stri
         section.Path = visited.Path.empty() ? Path : Path + u'\\' + visited.Path;
         if (visited.IsLink) {
             // Recorded as the link it is, never as what it leads to.
+            section.Link = true;
             section.Values.push_back(
                 {kSymbolicLinkValueName, kRegLink, Utf16Bytes(visited.LinkTarget)});
         } else {

@@ -281,11 +281,14 @@ TEST(RegFilePathTest, SplitsTheFiveRootsInAnyCase) {
 
 // --- Links and empty keys ------------------------------------------------------
 
-TEST(RegFileLinkTest, OnlyTheLinkShapeIsALink) {
+// Only a section the writer marked is a link; the same values unmarked are
+// a plain key that holds them (any user can give a key such a value).
+TEST(RegFileLinkTest, OnlyAMarkedSectionOfTheLinkShapeIsALink) {
     const TRegFileValue target{u"SymbolicLinkValue", platform::kRegLink,
                                Units(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Zolva")};
     struct Row {
         std::vector<TRegFileValue> values;
+        bool marked;
         bool link;
     };
     TRegFileValue otherCase = target;
@@ -294,20 +297,44 @@ TEST(RegFileLinkTest, OnlyTheLinkShapeIsALink) {
     asText.Type = platform::kRegSz;
     TRegFileValue otherName = target;
     otherName.Name = u"SymbolicLink";
-    for (const Row& row : {Row{{target}, true}, Row{{otherCase}, true}, Row{{}, false},
-                           Row{{asText}, false}, Row{{otherName}, false},
-                           Row{{target, {u"x", platform::kRegDword, {0, 0, 0, 0}}}, false}}) {
-        const TRegFileKey key{kKey, row.values, 0};
+    for (const Row& row :
+         {Row{{target}, true, true}, Row{{otherCase}, true, true}, Row{{target}, false, false},
+          Row{{}, false, false}, Row{{asText}, false, false}, Row{{otherName}, false, false},
+          Row{{target, {u"x", platform::kRegDword, {0, 0, 0, 0}}}, false, false}}) {
+        TRegFileKey key{kKey, row.values, 0};
+        key.Link = row.marked;
         EXPECT_EQ(key.IsLink(), row.link);
         EXPECT_EQ(key.LinkTarget(), row.link ? u"\\REGISTRY\\MACHINE\\SOFTWARE\\Zolva" : u"");
+        // Written and read back, a section is what it was.
+        const TRegFileDocument back = RoundTrip({{key}});
+        EXPECT_EQ(back.Keys.at(0).Link, row.marked);
+        EXPECT_EQ(back.Keys.at(0).IsLink(), row.link);
     }
-    const TRegFileDocument back = RoundTrip({{{kKey + u"\\Link", {target}}}});
-    const std::u16string written = RegFileKeyText({kKey + u"\\Link", {target}, 0});
-    const std::u16string start =
-        u"[" + kKey + u"\\Link]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,";
-    EXPECT_EQ(written.substr(0, start.size()), start);
-    ASSERT_TRUE(back.Keys.at(0).IsLink());
-    EXPECT_EQ(back.Keys[0].LinkTarget(), u"\\REGISTRY\\MACHINE\\SOFTWARE\\Zolva");
+    TRegFileKey link{kKey + u"\\Link", {target}, 0};
+    link.Link = true;
+    const std::u16string start = u"; registry link\r\n[" + kKey +
+                                 u"\\Link]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,";
+    EXPECT_EQ(RegFileKeyText(link).substr(0, start.size()), start);
+    link.Values.push_back({u"x", platform::kRegDword, {0, 0, 0, 0}});
+    EXPECT_THROW(RegFileKeyText(link), ERegFileError);
+
+    // The mark belongs to the very next line's section, which must be a link.
+    const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n";
+    const std::u16string section = u"[" + kKey + u"]\r\n";
+    const std::u16string value = u"\"SymbolicLinkValue\"=hex(6):5c,00\r\n";
+    for (const auto& [text, line] : std::vector<std::pair<std::u16string, int>>{
+             {u"; registry link\r\n\r\n" + section + value, 3},
+             {u"; registry link\r\n; registry link\r\n" + section + value, 3},
+             {section + value + u"; registry link\r\n", 5},
+             {u"; registry link\r\n" + section + value + u"\"v\"=dword:00000001\r\n", 4},
+             {u"; registry link\r\n" + section, 4}}) {
+        try {
+            ReadRegFile(EncodeRegFileText(head + text, true));
+            ADD_FAILURE() << "read: " << Utf16ToUtf8(text);
+        } catch (const ERegFileError& e) {
+            EXPECT_EQ(e.Line(), line) << e.what();
+        }
+    }
 }
 
 TEST(RegFileDocumentTest, WritesTheExactTextAndKeepsEmptyAndRepeatedSections) {
