@@ -6,6 +6,7 @@
 #include "common/Utf.h"
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 
@@ -90,50 +91,64 @@ void WriteFileBytes(const std::u16string& fileName, const std::string& bytes) {
         Fail("Cannot write file", name, errno);
 }
 
-struct FileAppender::Handle {
-    explicit Handle(int fd) : file(fd) {}
-    FileDescriptor file;
+namespace {
+
+class PosixNewFile final : public INewFile {
+public:
+    PosixNewFile(std::u16string name, int fd) : FName(std::move(name)), FFile(fd) {}
+    const std::u16string& Name() const override { return FName; }
+
+    void Append(const std::vector<uint8_t>& bytes) override {
+        const std::string name = Utf16ToUtf8(FName);
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(FFile.Get(), bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail("Cannot write", name, n < 0 ? errno : ENOSPC);
+            done += static_cast<size_t>(n);
+        }
+        // On disk before whatever it covers is deleted.
+        if (::fsync(FFile.Get()) != 0)
+            Fail("Cannot write", name, errno);
+    }
+
+    void Truncate(uint64_t size) override {
+        const std::string name = Utf16ToUtf8(FName);
+        if (::ftruncate(FFile.Get(), static_cast<off_t>(size)) != 0 ||
+            ::lseek(FFile.Get(), static_cast<off_t>(size), SEEK_SET) < 0 ||
+            ::fsync(FFile.Get()) != 0)
+            Fail("Cannot cut back", name, errno);
+    }
+
+private:
+    std::u16string FName;
+    FileDescriptor FFile;
 };
 
-FileAppender::FileAppender(const std::u16string& fileName) : FName(fileName) {
+} // namespace
+
+std::unique_ptr<INewFile> CreateNewFile(const std::u16string& fileName) {
     const std::string name = Utf16ToUtf8(fileName);
-    FHandle = std::make_unique<Handle>(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (FHandle->file.Get() < 0)
-        Fail("Cannot open", name, errno);
-    struct stat info {};
-    if (::fstat(FHandle->file.Get(), &info) != 0)
-        Fail("Cannot read the size of", name, errno);
-    FSize = static_cast<uint64_t>(info.st_size);
+    // O_EXCL: whatever has the name, a dangling link included, is not opened.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST)
+        throw EFileExists("\"" + name + "\" exists already");
+    if (fd < 0)
+        Fail("Cannot create", name, errno);
+    return std::make_unique<PosixNewFile>(fileName, fd);
 }
 
-FileAppender::~FileAppender() = default;
-
-std::vector<uint8_t> FileAppender::Head(size_t count) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, FSize)));
-    const ssize_t n = ::pread(FHandle->file.Get(), bytes.data(), bytes.size(), 0);
-    if (n < 0)
-        Fail("Cannot read", Utf16ToUtf8(FName), errno);
-    bytes.resize(static_cast<size_t>(n));
-    return bytes;
+bool FolderExists(const std::u16string& name) {
+    struct stat st {};
+    return ::stat(Utf16ToUtf8(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void FileAppender::Append(const std::vector<uint8_t>& bytes) {
-    const std::string name = Utf16ToUtf8(FName);
-    if (::lseek(FHandle->file.Get(), 0, SEEK_END) < 0)
-        Fail("Cannot write", name, errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(FHandle->file.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            Fail("Cannot write", name, n < 0 ? errno : ENOSPC);
-        done += static_cast<size_t>(n);
-    }
-    // On disk before whatever it covers is deleted.
-    if (::fsync(FHandle->file.Get()) != 0)
-        Fail("Cannot write", name, errno);
-    FSize += bytes.size();
+std::u16string NameInFolder(const std::u16string& folder, const std::u16string& leaf) {
+    if (folder.empty() || folder.back() == u'/')
+        return folder + leaf;
+    return folder + u'/' + leaf;
 }
 
 } // namespace keystrip::platform

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace keystrip::platform {
 
@@ -95,53 +96,70 @@ void WriteFileBytes(const std::u16string& fileName, const std::string& bytes) {
     }
 }
 
-struct FileAppender::Handle {
-    explicit Handle(HANDLE handle) : file(handle) {}
-    FileHandle file;
+namespace {
+
+class Win32NewFile final : public INewFile {
+public:
+    Win32NewFile(std::u16string name, HANDLE handle) : FName(std::move(name)), FFile(handle) {}
+    const std::u16string& Name() const override { return FName; }
+
+    void Append(const std::vector<uint8_t>& bytes) override {
+        LARGE_INTEGER end{};
+        if (!::SetFilePointerEx(FFile.Get(), end, nullptr, FILE_END))
+            Fail("Cannot write", FName, ::GetLastError());
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const auto part = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+            DWORD n = 0;
+            if (!::WriteFile(FFile.Get(), bytes.data() + done, part, &n, nullptr) || n == 0)
+                Fail("Cannot write", FName, ::GetLastError());
+            done += n;
+        }
+        // On disk before whatever it covers is deleted.
+        if (!::FlushFileBuffers(FFile.Get()))
+            Fail("Cannot write", FName, ::GetLastError());
+    }
+
+    void Truncate(uint64_t size) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(size);
+        if (!::SetFilePointerEx(FFile.Get(), at, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(FFile.Get()) || !::FlushFileBuffers(FFile.Get()))
+            Fail("Cannot cut back", FName, ::GetLastError());
+    }
+
+private:
+    std::u16string FName;
+    FileHandle FFile;
 };
 
-FileAppender::FileAppender(const std::u16string& fileName) : FName(fileName) {
-    FHandle = std::make_unique<Handle>(::CreateFileW(Wide(fileName), GENERIC_READ | GENERIC_WRITE,
-                                                     FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!FHandle->file.Valid())
-        Fail("Cannot open", fileName, ::GetLastError());
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(FHandle->file.Get(), &size))
-        Fail("Cannot read the size of", fileName, ::GetLastError());
-    FSize = static_cast<uint64_t>(size.QuadPart);
-}
+} // namespace
 
-FileAppender::~FileAppender() = default;
-
-std::vector<uint8_t> FileAppender::Head(size_t count) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, FSize)));
-    LARGE_INTEGER start{};
-    DWORD read = 0;
-    if (!::SetFilePointerEx(FHandle->file.Get(), start, nullptr, FILE_BEGIN) ||
-        (!bytes.empty() && !::ReadFile(FHandle->file.Get(), bytes.data(),
-                                       static_cast<DWORD>(bytes.size()), &read, nullptr)))
-        Fail("Cannot read", FName, ::GetLastError());
-    bytes.resize(read);
-    return bytes;
-}
-
-void FileAppender::Append(const std::vector<uint8_t>& bytes) {
-    LARGE_INTEGER end{};
-    if (!::SetFilePointerEx(FHandle->file.Get(), end, nullptr, FILE_END))
-        Fail("Cannot write", FName, ::GetLastError());
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const auto part = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        DWORD n = 0;
-        if (!::WriteFile(FHandle->file.Get(), bytes.data() + done, part, &n, nullptr) || n == 0)
-            Fail("Cannot write", FName, ::GetLastError());
-        done += n;
+std::unique_ptr<INewFile> CreateNewFile(const std::u16string& fileName) {
+    // CREATE_NEW fails on any name that exists, a link (to anywhere, or to
+    // nothing) included, so nothing at the name is ever followed or reused.
+    HANDLE handle = ::CreateFileW(Wide(fileName), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+            throw EFileExists("\"" + Utf16ToUtf8(fileName) + "\" exists already");
+        Fail("Cannot create", fileName, error);
     }
-    // On disk before whatever it covers is deleted.
-    if (!::FlushFileBuffers(FHandle->file.Get()))
-        Fail("Cannot write", FName, ::GetLastError());
-    FSize += bytes.size();
+    return std::make_unique<Win32NewFile>(fileName, handle);
+}
+
+bool FolderExists(const std::u16string& name) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(name));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::u16string NameInFolder(const std::u16string& folder, const std::u16string& leaf) {
+    if (folder.empty() || folder.back() == u'\\' || folder.back() == u'/' ||
+        (folder.size() == 2 && folder[1] == u':'))
+        return folder + leaf;
+    return folder + u'\\' + leaf;
 }
 
 } // namespace keystrip::platform

@@ -1,9 +1,13 @@
 // What the log file's header says about the machine and the moment of a run:
-// the local date and time with its offset from UTC, and the computer's name.
-// GetLocalTime, GetTimeZoneInformation and GetComputerNameW on Windows.
+// the local date and time with its offset from UTC, and the computer's name
+// (GetLocalTime, GetTimeZoneInformation and GetComputerNameW on Windows); and
+// the random bytes a backup's identity is drawn from (RtlGenRandom).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace keystrip::platform {
 
@@ -17,5 +21,9 @@ LocalTime CurrentLocalTime();
 
 // The NetBIOS name of the computer; empty when the system does not tell.
 std::u16string ComputerName();
+
+// Bytes from the system's cryptographic random source; raises EKeystripError
+// when it gives none.
+std::vector<uint8_t> RandomBytes(size_t count);
 
 } // namespace keystrip::platform

@@ -1,10 +1,13 @@
-// Native stand-in: localtime_r and gethostname.
+// Native stand-in: localtime_r, gethostname and getrandom.
 #include "platform/SystemInfo.h"
 
+#include "common/Errors.h"
 #include "common/Utf.h"
 
+#include <cerrno>
 #include <ctime>
 
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace keystrip::platform {
@@ -29,6 +32,20 @@ std::u16string ComputerName() {
     if (gethostname(name, sizeof name - 1) != 0)
         return {};
     return Utf8ToUtf16(name);
+}
+
+std::vector<uint8_t> RandomBytes(size_t count) {
+    std::vector<uint8_t> bytes(count);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::getrandom(bytes.data() + done, count - done, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EKeystripError("the system gives no random numbers");
+        done += static_cast<size_t>(n);
+    }
+    return bytes;
 }
 
 } // namespace keystrip::platform

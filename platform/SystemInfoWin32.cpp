@@ -1,6 +1,12 @@
 #include "platform/SystemInfo.h"
 
+#include "common/Errors.h"
+
 #include <windows.h>
+
+// RtlGenRandom is advapi32's SystemFunction036: no library beyond the ones
+// the program links anyway.
+#include <ntsecapi.h>
 
 namespace keystrip::platform {
 
@@ -34,6 +40,13 @@ std::u16string ComputerName() {
     if (!GetComputerNameW(name, &size))
         return {};
     return std::u16string(reinterpret_cast<const char16_t*>(name), size);
+}
+
+std::vector<uint8_t> RandomBytes(size_t count) {
+    std::vector<uint8_t> bytes(count);
+    if (count > 0 && !RtlGenRandom(bytes.data(), static_cast<ULONG>(count)))
+        throw EKeystripError("the system gives no random numbers");
+    return bytes;
 }
 
 } // namespace keystrip::platform

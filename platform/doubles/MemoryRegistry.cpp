@@ -513,6 +513,7 @@ long MemoryRegistry::CreateChild(const NodePtr& parent, const std::u16string& na
     child->isLink = (options & kOptionCreateLink) != 0;
     std::u16string folded = Fold(name);
     parent->children.insert(parent->Position(folded), {folded, child});
+    ++changes_;
     return kErrorSuccess;
 }
 
@@ -698,6 +699,7 @@ long MemoryRegistry::SetValue(RegKey key, const std::u16string& name, uint32_t t
     }
     value->type = type;
     value->data = data;
+    ++changes_;
     if (node->isLink && type == kRegLink && SameFolded(name, kSymbolicLinkValueName))
         return SetLinkTarget(*node, data);
     return kErrorSuccess;
@@ -713,6 +715,7 @@ long MemoryRegistry::DeleteValue(RegKey key, const std::u16string& name) {
     if (value->denyDelete)
         return kErrorAccessDenied;
     node->values.erase(node->values.begin() + (value - node->values.data()));
+    ++changes_;
     return kErrorSuccess;
 }
 
@@ -724,6 +727,7 @@ long MemoryRegistry::Remove(const NodePtr& node) {
     auto it = parent->Position(Fold(node->name));
     parent->children.erase(it);
     node->deleted = true;
+    ++changes_;
     return kErrorSuccess;
 }
 

@@ -120,6 +120,9 @@ public:
     // Calls made so far, CloseKey included; the first call is number 1.
     uint64_t CallCount() const { return calls_; }
     size_t OpenHandleCount() const { return handles_.size(); }
+    // Calls so far that changed the content (a key created or removed, a
+    // value set or deleted).
+    uint64_t ChangeCount() const { return changes_; }
 
     long OpenKey(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
                  RegKey& result) override;
@@ -176,6 +179,7 @@ private:
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 0x1000;
     uint64_t calls_ = 0;
+    uint64_t changes_ = 0;
     std::map<uint64_t, long> failures_;
     std::function<void(uint64_t)> hook_;
 };
