@@ -57,9 +57,10 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u")", u"\" not restored ("},
     {u"Nothing was restored: ", u""},
     {u"Profile \"", u")", u"\" not loaded ("},
+    {u"  Backup: ", u""},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];
-static_assert(kActionCount == aaProfileNotLoaded + 1, "one format per action");
+static_assert(kActionCount == aaRestoreNote + 1, "one format per action");
 
 } // namespace
 

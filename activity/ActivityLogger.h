@@ -49,6 +49,7 @@ enum TActivityAction : uint8_t {
     aaKeyNotRestored,        // key path; detail: why
     aaRestoreRefused,        // why nothing was written
     aaProfileNotLoaded,      // profile; detail: why
+    aaRestoreNote,           // what of a backup is not restored, and why
 };
 
 // The data of an entry with a detail: subject and detail joined by a NUL,

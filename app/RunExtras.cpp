@@ -23,8 +23,9 @@ TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Remova
     }
     if (Removal && !Extras.FSwitches.Preview && Extras.FSwitches.BackupFile && !Extras.FBackup) {
         const std::u16string& name = *Extras.FSwitches.BackupFile;
+        Extras.FLedger = std::make_unique<TRegistryLedger>(Extras.FRegistry);
         try {
-            Extras.FBackup = std::make_unique<TBackupFile>(name);
+            Extras.FBackup = OpenBackupFile(name, *Extras.FLedger, CurrentBackupOrigin());
         } catch (const EKeystripError& e) {
             // Nothing is deleted that cannot be backed up: every rule that
             // would delete something is refused with this reason.
@@ -50,6 +51,10 @@ bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
     }
     Products.Remove(Item);
     FOutcome.CountRemoval(Item->Product->Name(), Item->Removed);
+    // A part that could not be written is a backup that could not be written,
+    // whenever it happens, not only when the file could not be opened.
+    if (FBackup && !FBackup->Failure().empty())
+        FOutcome.Note(TRunProblem::BackupNotWritten, U16(FBackup->Failure()));
     return Item->Removed;
 }
 

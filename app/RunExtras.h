@@ -52,6 +52,7 @@ private:
     platform::IRegistry& FRegistry;
     platform::IHives* FHives;
     TRunOutcome& FOutcome;
+    std::unique_ptr<IBackupLedger> FLedger;
     std::unique_ptr<IBackupSink> FBackup;
 };
 

@@ -1,10 +1,14 @@
 #include "rules/RegistryRestore.h"
 
+#include "backup/BackupProvenance.h"
 #include "backup/RegFile.h"
 #include "common/Errors.h"
 #include "common/Utf.h"
 #include "platform/Files.h"
 #include "rules/RegistryTree.h"
+
+#include <memory>
+#include <utility>
 
 namespace keystrip {
 
@@ -33,13 +37,24 @@ TRestoreResult TRegistryRestorer::Restore(const std::u16string& FileName) {
     return Restore(FileName, bytes);
 }
 
+TRegFileDocument TRegistryRestorer::ReadDocument(const std::vector<uint8_t>& Bytes) {
+    std::unique_ptr<TRegistryLedger> own;
+    if (FLedger == nullptr)
+        own = std::make_unique<TRegistryLedger>(FRegistry);
+    TVerifiedBackup verified = VerifyBackup(Bytes, FLedger ? *FLedger : *own);
+    FIncomplete = verified.Incomplete;
+    for (const std::u16string& note : verified.Notes)
+        LogActivity(aaRestoreNote, FIncomplete ? FLogFailureSeverity : FLogSuccessSeverity, note);
+    return std::move(verified.Document);
+}
+
 TRestoreResult TRegistryRestorer::Restore(const std::u16string& FileName,
                                           const std::vector<uint8_t>& Bytes) {
     LogSuccess(aaStartRestore, FileName);
     TRegFileDocument document;
     std::vector<std::pair<RegKey, std::u16string>> places;
     try {
-        document = ReadRegFile(Bytes);
+        document = ReadDocument(Bytes);
         for (const auto& key : document.Keys) {
             RegKey root = 0;
             std::u16string relative;
@@ -51,9 +66,12 @@ TRestoreResult TRegistryRestorer::Restore(const std::u16string& FileName,
     } catch (const ERegFileError& e) {
         LogActivity(aaRestoreRefused, asError, U16(e.what()));
         return TRestoreResult::Refused;
+    } catch (const EBackupRefused& e) {
+        LogActivity(aaRestoreRefused, asError, U16(e.what()));
+        return TRestoreResult::Refused;
     }
 
-    bool complete = true;
+    bool complete = !FIncomplete;
     for (size_t i = 0; i < document.Keys.size(); ++i) {
         const TRegFileKey& section = document.Keys[i];
         auto fail = [&](const char* why) {

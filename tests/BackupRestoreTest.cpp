@@ -1,19 +1,25 @@
 // A removal with a backup, and the restore from it, against the in-memory
 // registry and, in the Windows build, against the real one: what goes into
-// the backup comes back bit for bit, nothing is deleted that could not be
-// backed up first, and a restore writes nothing from a file it cannot read.
+// the backup comes back bit for bit (a link as a link, a plain key holding a
+// link's value as that), nothing is deleted that could not be backed up
+// first, and a restore writes nothing from a file it cannot read.
 #include "backup/BackupFile.h"
 #include "backup/RegFile.h"
 #include "common/Errors.h"
 #include "platform/Files.h"
+#include "platform/doubles/FakeKeySecurity.h"
 #include "rules/RegistryRestore.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 #include "tests/support/LogEntries.h"
+#include "tests/support/RecordedBackup.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 
 namespace keystrip::test {
 namespace {
@@ -89,6 +95,10 @@ protected:
         s.SetDword(rkLocalMachine, deep, u"level", 40);
         s.SetString(rkLocalMachine, u"Outside", u"v", u"the link's target");
         s.CreateLink(rkLocalMachine, top + u"\\Link", rkLocalMachine, u"Outside");
+        // What any user can make: a plain key whose value only looks like a
+        // link's.
+        s.SetValue(rkLocalMachine, top + u"\\FakeLink", kSymbolicLinkValueName, kRegLink,
+                   Utf16Bytes(u"\\REGISTRY\\MACHINE\\SOFTWARE"));
     }
 
     bool Remove(TZolvaProduct& product, IBackupSink* backup) {
@@ -97,38 +107,65 @@ protected:
         return remover.ProductRemoved();
     }
     TRestoreResult Restore(const std::vector<uint8_t>& file) {
-        return TRegistryRestorer(&FLog, Registry()).Restore(u"backup.reg", file);
+        TRegistryRestorer restorer(&FLog, Registry());
+        restorer.SetLedger(&Recorded().Ledger());
+        return restorer.Restore(u"backup.reg", file);
+    }
+    // A backup recorded in a ledger below the scratch tree, made at first use.
+    RecordedBackup& Recorded() {
+        if (!FRecorded)
+            FRecorded = std::make_unique<RecordedBackup>(Registry(), Key(rkLocalMachine, kLedger));
+        return *FRecorded;
+    }
+    // A dump without the ledger's keys.
+    std::vector<std::string> MachineDump() {
+        std::vector<std::string> lines = Scratch().Dump(rkLocalMachine, u"");
+        const std::string ledger = "\\" + Utf16ToUtf8(kLedger);
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [&](const std::string& line) {
+                                       return line.compare(2, ledger.size(), ledger) == 0;
+                                   }),
+                    lines.end());
+        return lines;
     }
     std::u16string Path(TZolvaProductRootKey root, const std::u16string& relative) {
         return RootKeyToText(root) + u'\\' + Key(root, relative);
     }
 
     const std::u16string kEnd = std::u16string(1, u'\0');
+    const std::u16string kLedger = u"Program";
     TActivityLogger FLog;
+    std::unique_ptr<RecordedBackup> FRecorded;
 };
 
 TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
     PlantTorture(u"Product");
     Scratch().SetString(rkCurrentUser, u"Settings", u"Keep", u"stays");
     Scratch().SetValue(rkCurrentUser, u"Settings", u"Window", kRegBinary, Bytes({1, 2}));
-    const auto machine = Scratch().Dump(rkLocalMachine, u"");
+    const auto machine = MachineDump();
     const auto user = Scratch().Dump(rkCurrentUser, u"");
 
     TZolvaProduct product(u"P");
     product.AddRemoval(rkLocalMachine, Key(rkLocalMachine, u"Product"), u"", raCompleteKey);
     product.AddRemoval(rkCurrentUser, Key(rkCurrentUser, u"Settings"), u"Window", raNameOnly);
     product.AddRemoval(rkLocalMachine, Key(rkLocalMachine, u"Missing"), u"", raCompleteKey);
-    MemoryBackup backup;
-    EXPECT_TRUE(Remove(product, &backup));
+    EXPECT_TRUE(Remove(product, &Recorded().Sink()));
     EXPECT_FALSE(Scratch().KeyPresent(rkLocalMachine, u"Product"));
     EXPECT_FALSE(Scratch().ValuePresent(rkCurrentUser, u"Settings", u"Window"));
     EXPECT_TRUE(Scratch().ValuePresent(rkLocalMachine, u"Outside", u"v"));
     // The link went as a link: what it led to is no part of the backup.
-    EXPECT_EQ(backup.FText.find(u"the link's target"), std::u16string::npos);
+    const TRegFileDocument written = ReadRegFile(Recorded().Bytes());
+    for (const TRegFileKey& key : written.Keys)
+        for (const TRegFileValue& value : key.Values)
+            EXPECT_NE(value.Data, Utf16Bytes(u"the link's target" + kEnd));
 
     FLog.Clear();
-    EXPECT_EQ(Restore(backup.File()), TRestoreResult::Restored);
-    EXPECT_EQ(Scratch().Dump(rkLocalMachine, u""), machine);
+    EXPECT_EQ(Restore(Recorded().Bytes()), TRestoreResult::Restored);
+    EXPECT_EQ(MachineDump(), machine);
+    EXPECT_TRUE(Scratch().LinkPresent(rkLocalMachine, u"Product\\Link"));
+    // Opened as a key (a link would lead to SOFTWARE), it holds its value.
+    EXPECT_TRUE(
+        Scratch().ValuePresent(rkLocalMachine, u"Product\\FakeLink", kSymbolicLinkValueName));
     EXPECT_EQ(Scratch().Dump(rkCurrentUser, u""), user);
     const auto entries = Entries(FLog);
     ASSERT_GE(entries.size(), 3u);
@@ -182,18 +219,20 @@ TEST_P(BackupRestoreTest, NothingIsDeletedThatCouldNotBeBackedUpFirst) {
 TEST_P(BackupRestoreTest, AMalformedFileWritesNothingAndSaysWhereItIsWrong) {
     const std::u16string top = Path(rkLocalMachine, u"Restored");
     const std::u16string good = u"[" + top + u"]\r\n\"v\"=\"x\"\r\n\r\n";
+    // Each recorded as the backup's one part, after the header, the line
+    // naming the backup and an empty line.
     const std::pair<std::u16string, std::u16string> files[] = {
         {good + u"[" + top + u"\\Sub]\r\n\"w\"=hex(2):41,00,zz\r\n",
-         u"line 7: the value data \"hex(2):41,00,zz\" is not hexadecimal"},
-        {good + u"[HKEY_NOWHERE\\X]\r\n", u"line 6:"},
-        {u"\"orphan\"=\"value\"\r\n" + good, u"line 3:"},
-        {good + u"[" + top + u"\\Sub]\r\n\"broken=\"x\"\r\n", u"line 7:"},
+         u"line 9: the value data \"hex(2):41,00,zz\" is not hexadecimal"},
+        {good + u"[HKEY_NOWHERE\\X]\r\n", u"line 8:"},
+        {u"\"orphan\"=\"value\"\r\n" + good, u"line 5:"},
+        {good + u"[" + top + u"\\Sub]\r\n\"broken=\"x\"\r\n", u"line 9:"},
     };
     for (const auto& [text, problem] : files) {
         SCOPED_TRACE(Utf16ToUtf8(problem));
         FLog.Clear();
-        EXPECT_EQ(Restore(EncodeRegFileText(RegFileHeaderText() + text, true)),
-                  TRestoreResult::Refused);
+        FRecorded.reset();
+        EXPECT_EQ(Restore(Recorded().Write({text})), TRestoreResult::Refused);
         const auto entries = Entries(FLog);
         ASSERT_EQ(entries.size(), 2u);
         EXPECT_EQ(entries[1].action, aaRestoreRefused);
@@ -211,8 +250,7 @@ TEST_P(BackupRestoreTest, ARestoreDoesNotWriteThroughAUsersLink) {
     const std::u16string text = u"[" + Path(rkCurrentUser, u"Vendor\\Office") +
                                 u"]\r\n\"v\"=\"planted\"\r\n\r\n[" + Path(rkCurrentUser, u"Fine") +
                                 u"]\r\n\"v\"=dword:00000001\r\n\r\n";
-    EXPECT_EQ(Restore(EncodeRegFileText(RegFileHeaderText() + text, true)),
-              TRestoreResult::Incomplete);
+    EXPECT_EQ(Restore(Recorded().Write({text})), TRestoreResult::Incomplete);
     EXPECT_FALSE(Scratch().KeyPresent(rkLocalMachine, u"Victim\\Office"));
     EXPECT_TRUE(Scratch().ValuePresent(rkCurrentUser, u"Fine", u"v"));
     const auto entries = Entries(FLog);
@@ -224,26 +262,44 @@ TEST_P(BackupRestoreTest, ARestoreDoesNotWriteThroughAUsersLink) {
 INSTANTIATE_TEST_SUITE_P(Registries, BackupRestoreTest, ::testing::ValuesIn(RegistryKinds()),
                          RegistryKindName);
 
-TEST(BackupFileTest, ANewFileStartsAsABackupAndAnExistingOneIsAddedToNeverReplaced) {
+// A backup goes only into a file this run creates: a name that exists is
+// refused and left as it is; a folder gets a new file named after the
+// computer and the time, another one when that name is taken.
+TEST(BackupFileTest, OnlyANewFileOfItsOwnNeverOneThatExists) {
     testing_support::TempDir dir;
+    MemoryRegistry registry;
+    platform::FakeKeySecurity security(registry);
+    TRegistryLedger ledger(registry, security);
+    const TBackupOrigin origin{u"PC-7", {2026, 3, 4, 5, 6, 7, 60}};
     const std::u16string name = dir.File(u"backup.reg");
-    {
-        TBackupFile file(name);
-        file.Append(u"[HKEY_CURRENT_USER\\A]\r\n\r\n");
-    }
-    {
-        TBackupFile file(name);
-        file.Append(u"[HKEY_CURRENT_USER\\B]\r\n\r\n");
-    }
-    const TRegFileDocument document = ReadRegFile(ReadFileBytes(name));
-    ASSERT_EQ(document.Keys.size(), 2u);
-    EXPECT_EQ(document.Keys[1].Path, u"HKEY_CURRENT_USER\\B");
+    OpenBackupFile(name, ledger, origin)->Append(u"[HKEY_CURRENT_USER\\A]\r\n\r\n");
+    const std::vector<uint8_t> first = ReadFileBytes(name);
+    EXPECT_EQ(VerifyBackup(first, ledger).Document.Keys.at(0).Path, u"HKEY_CURRENT_USER\\A");
 
-    const std::u16string other = dir.File(u"notes.txt");
-    WriteFileBytes(other, "my notes");
-    EXPECT_THROW(TBackupFile{other}, EFileError);
-    EXPECT_EQ(ReadFileBytes(other), (std::vector<uint8_t>{'m', 'y', ' ', 'n', 'o', 't', 'e', 's'}));
-    EXPECT_THROW(TBackupFile{dir.File(u"missing/dir/x.reg")}, EFileError);
+    // A backup of an earlier run, or a user's file seeded with sections.
+    const std::u16string notes = dir.File(u"notes.reg");
+    WriteFileBytes(notes, "my notes");
+    for (const std::u16string& taken : {name, notes}) {
+        const std::vector<uint8_t> before = ReadFileBytes(taken);
+        EXPECT_THROW(OpenBackupFile(taken, ledger, origin), EFileExists);
+        EXPECT_EQ(ReadFileBytes(taken), before);
+    }
+    EXPECT_THROW(OpenBackupFile(dir.File(u"missing/dir/x.reg"), ledger, origin), EFileError);
+#ifndef _WIN32
+    // A link at the name is not followed to create its target.
+    std::filesystem::create_symlink(dir.Path() / "target.reg", dir.Path() / "link.reg");
+    EXPECT_THROW(OpenBackupFile(dir.File(u"link.reg"), ledger, origin), EFileExists);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "target.reg"));
+#endif
+
+    const std::u16string folder = dir.File(u"fleet");
+    std::filesystem::create_directory(dir.Path() / "fleet");
+    EXPECT_EQ(OpenBackupFile(folder, ledger, origin)->Name(),
+              NameInFolder(folder, u"PC-7-20260304-050607.reg"));
+    EXPECT_EQ(OpenBackupFile(folder, ledger, origin)->Name(),
+              NameInFolder(folder, u"PC-7-20260304-050607-2.reg"));
+    EXPECT_EQ(BackupFileLeaf({u"A:B/C", {1999, 12, 31, 23, 59, 58, 0}}, 3),
+              u"A_B_C-19991231-235958-3.reg");
     EXPECT_THROW(TUnwritableBackup(u"x.reg", "no disk").Append(u"[HKEY_CURRENT_USER\\A]\r\n"),
                  EFileError);
 }

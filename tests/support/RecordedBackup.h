@@ -1,0 +1,48 @@
+// A backup as the program writes one, kept in memory: a TBackupFile over an
+// in-memory file, recorded in a ledger inside the registry the test works
+// on (below its scratch tree, so that a test against the real registry
+// leaves the program's own key alone). Parts can be any text, so that a test
+// can record what the writer would never write (a malformed or hostile
+// section) and see what the restore makes of it.
+#pragma once
+
+#include "backup/BackupFile.h"
+#include "backup/BackupProvenance.h"
+#include "platform/doubles/MemoryFile.h"
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace keystrip::test {
+
+class RecordedBackup {
+public:
+    RecordedBackup(platform::IRegistry& registry, const std::u16string& programKey,
+                   platform::IKeySecurity& security = platform::SystemKeySecurity())
+        : FLedger(registry, security, programKey) {
+        auto file = std::make_unique<platform::MemoryFile>();
+        FFile = file.get();
+        FBackup = std::make_unique<TBackupFile>(std::move(file), FLedger, NewBackupId(), u"PC-1");
+    }
+
+    TBackupFile& Sink() { return *FBackup; }
+    platform::MemoryFile& File() { return *FFile; }
+    TRegistryLedger& Ledger() { return FLedger; }
+    const std::vector<uint8_t>& Bytes() const { return FFile->Bytes(); }
+
+    // Appends each text as one part, as removal rules do, and gives the file.
+    const std::vector<uint8_t>& Write(std::initializer_list<std::u16string> parts) {
+        for (const std::u16string& part : parts)
+            FBackup->Append(part);
+        return Bytes();
+    }
+
+private:
+    TRegistryLedger FLedger;
+    platform::MemoryFile* FFile = nullptr;
+    std::unique_ptr<TBackupFile> FBackup;
+};
+
+} // namespace keystrip::test
