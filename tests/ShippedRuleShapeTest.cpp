@@ -383,6 +383,27 @@ TEST_P(ShippedDefinitionRuleTest, InstallerKeysCarryTheProductCodeOfTheUninstall
     }
 }
 
+// The program keeps the record of its backups in a key of its own; a rule
+// that deleted it, or anything above or below it, would make every backup
+// unrestorable. Both names by which the 32-bit view reaches it count.
+TEST_P(ShippedDefinitionRuleTest, NoRuleReachesTheProgramsOwnKey) {
+    const std::vector<std::vector<std::u16string>> own = {
+        {u"software", u"zolvakeystrip"}, {u"software", u"wow6432node", u"zolvakeystrip"}};
+    for (int i = 0; i < product_->RemovalCount(); ++i) {
+        const TZolvaProductRemoveRule& rule = *product_->Removals(i);
+        std::vector<std::u16string> parts;
+        for (const std::u16string& part : Split(AsciiLower(rule.Key), u'\\'))
+            if (!part.empty())
+                parts.push_back(part);
+        for (const auto& key : own) {
+            const size_t common = std::min(parts.size(), key.size());
+            EXPECT_FALSE(rule.Root == rkLocalMachine &&
+                         std::equal(parts.begin(), parts.begin() + common, key.begin()))
+                << Describe(rule);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Shipped, ShippedDefinitionRuleTest, testing::Range(1, 8));
 
 TEST(ShippedRuleShapeTest, The147CompleteKeyRulesAreAllChecked) {

@@ -2,7 +2,11 @@
 // takes back: every key and value of a torture tree returns in the 32-bit
 // view with the same type and the same bytes. Read back with the raw Win32
 // calls, independent of the program's registry seam.
+#include "backup/BackupFile.h"
+#include "backup/BackupProvenance.h"
 #include "backup/RegFile.h"
+#include "platform/doubles/FakeKeySecurity.h"
+#include "platform/doubles/MemoryRegistry.h"
 
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempDir.h"
@@ -292,6 +296,7 @@ TEST_F(RegImportTest, ALinkSectionBecomesAPlainKeyHoldingTheLinkValue) {
     document.Keys.push_back({u"HKEY_LOCAL_MACHINE\\" + FScratch.Key(rkLocalMachine, u"Link"),
                              {{u"SymbolicLinkValue", platform::kRegLink, Units(targetName)}},
                              0});
+    document.Keys[0].Link = true; // written with the link mark before it
     ASSERT_TRUE(document.Keys[0].IsLink());
     ASSERT_EQ(Import(document), 0u);
 
@@ -305,6 +310,31 @@ TEST_F(RegImportTest, ALinkSectionBecomesAPlainKeyHoldingTheLinkValue) {
     RegCloseKey(link);
     ASSERT_EQ(values.size(), 1u);
     EXPECT_EQ(values[0], document.Keys[0].Values[0]);
+}
+
+// A backup file as the program writes it (the line naming the backup, a mark
+// before a link, a comment line ending every part, each part recorded) is a
+// file reg import takes: the comment lines change nothing.
+TEST_F(RegImportTest, ABackupsCommentLinesChangeNothingForRegImport) {
+    platform::MemoryRegistry ledgerRegistry;
+    platform::FakeKeySecurity security(ledgerRegistry);
+    TRegistryLedger ledger(ledgerRegistry, security);
+    auto file = platform::CreateNewFile(FDir.File(u"recorded.reg"));
+    TBackupFile backup(std::move(file), ledger, NewBackupId(), u"PC-1");
+    TRegFileKey link{u"HKEY_CURRENT_USER\\" + FScratch.Key(rkCurrentUser, u"Link"),
+                     {{u"SymbolicLinkValue", platform::kRegLink, Units(u"\\REGISTRY\\X")}},
+                     0};
+    link.Link = true;
+    const TRegFileKey plain{u"HKEY_CURRENT_USER\\" + FScratch.Key(rkCurrentUser, u"Plain"),
+                            {{u"v", platform::kRegDword, DwordBytes(5)}},
+                            0};
+    backup.Append(RegFileKeyText(plain));
+    backup.Append(RegFileKeyText(link) + RegFileKeyText(plain));
+    ASSERT_EQ(RunReg(u"import \"" + FDir.File(u"recorded.reg") + u"\" /reg:32"), 0u);
+    const Tree tree = Actual(rkCurrentUser);
+    EXPECT_EQ(tree.at(u"Plain"), plain.Values);
+    EXPECT_EQ(tree.at(u"Link"), link.Values);
+    EXPECT_EQ(tree.size(), 3u);
 }
 
 // Measured on Wine 8: reg import adds a NUL unit to REG_SZ, REG_EXPAND_SZ and
