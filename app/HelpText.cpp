@@ -10,7 +10,7 @@ const std::vector<TSwitchHelp>& SwitchHelpRows() {
         {u"-product", u"NAME", u"removes that product alone"},
         {u"-silent", u"", u"with -product: removes it, no window"},
         {u"-preview", u"", u"shows what would go, removes nothing"},
-        {u"-backup", u"FILE", u"first saves what is removed to FILE"},
+        {u"-backup", u"FILE", u"first saves what goes to a new FILE"},
         {u"-restore", u"FILE", u"puts back what a backup FILE holds"},
         {u"-allusers", u"", u"user rules apply to every profile"},
         {u"-log", u"FILE", u"writes the report to FILE at the end"},
