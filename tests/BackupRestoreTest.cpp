@@ -114,7 +114,8 @@ protected:
     // A backup recorded in a ledger below the scratch tree, made at first use.
     RecordedBackup& Recorded() {
         if (!FRecorded)
-            FRecorded = std::make_unique<RecordedBackup>(Registry(), Key(rkLocalMachine, kLedger));
+            FRecorded = std::make_unique<RecordedBackup>(Registry(), Key(rkLocalMachine, kLedger),
+                                                         Scratch().Memory());
         return *FRecorded;
     }
     // A dump without the ledger's keys.

@@ -20,6 +20,17 @@ Scenarios:
               file the profile list names (made with RegSaveKeyW) and a profile whose
               hive file is missing; every user's traces go, the keys beside them stay,
               the temporary hive is unloaded, the missing one is a warning and code 1
+  backup-faults
+              -backup and -restore where a user or bad luck gets in the way: a -backup
+              FILE that a user seeded, or an earlier backup ending in a cut line, is
+              refused (code 3, nothing deleted, the file as it was) and a restore of it
+              writes nothing; a -backup folder gets a new file named after the computer
+              and the time; a backup cut in the middle of a value line restores only its
+              whole parts (code 1); a backup onto a full disk (a 64 KiB tmpfs, mounted
+              for the test: it needs root) deletes only what it could back up (code 3)
+              and restores all of it. Each step prints its figure (exit code, and the
+              keys and values that differ from the right outcome); --measure only
+              prints them, to measure an older exe
 """
 
 import os
@@ -397,12 +408,166 @@ def run_over_every_profile(wine, args, chosen, user_rules, hive_files):
     print("the listed hive file after the run:\n" + dump)
 
 
+# --- backups that cannot be turned against the machine, nor lost -----------------------
+
+BACKUP_DIR = r"C:\ProgramData\KeystripBackups"
+SEEDED = r"C:\users\Public\backup.reg"
+FULL_DISK = "/tmp/keystrip-e2e-full"
+SEEDED_RUN = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+
+
+def reg_file_bytes(text):
+    return ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n" + text).encode("utf-16-le")
+
+
+class Figures:
+    """The outcome of each step against the right one; checked, or with --measure only
+    printed."""
+
+    def __init__(self, wine, args):
+        self.wine, self.args = wine, args
+
+    def step(self, defect, what, rc, want_rc, expected):
+        diff = e2e.differences(expected, e2e.snapshot(self.wine))
+        print("FIGURE defect %s, %s: exit code %d (right: %d), %d keys and values differ "
+              "from the right outcome" % (defect, what, rc, want_rc, len(diff)), flush=True)
+        for line in diff[:8]:
+            print("    " + line)
+        self.expect(rc == want_rc and not diff, "%s: exit code %d, %d differences" %
+                    (what, rc, len(diff)))
+
+    def expect(self, condition, message):
+        if self.args.measure:
+            if not condition:
+                print("    (differs) " + message)
+            return
+        check(condition, message)
+
+
+def scenario_backup_faults(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    figures = Figures(wine, args)
+    backups = unix_path(args, BACKUP_DIR)
+    os.makedirs(backups, exist_ok=True)
+    for leaf in os.listdir(backups):
+        os.remove(os.path.join(backups, leaf))
+
+    # A file at the name: a user's, seeded with a section for the machine's Run key, or
+    # an earlier backup that ends in a cut line. Neither is added to.
+    for defect, what, content in (
+            (3, "a file a user seeded", reg_file_bytes(
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]"
+                "\r\n\"KeystripSeeded\"=\"C:\\\\Users\\\\Public\\\\evil.exe\"\r\n\r\n")),
+            (5, "an earlier backup ending in a cut line", reg_file_bytes(
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZolvaEarlier]\r\n\"Blob\"=hex:01,02,03,\\\r\n"))):
+        with open(unix_path(args, SEEDED), "wb") as f:
+            f.write(content)
+        before, planted = e2e.plant(wine, products, [chosen])
+        log = LOG_DIR + r"\keystrip-seeded.log"
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-backup", SEEDED,
+                     "-log", log)
+        figures.step(defect, "-backup into " + what, rc, 3, planted)
+        with open(unix_path(args, SEEDED), "rb") as f:
+            figures.expect(f.read() == content, "the file was changed")
+        figures.expect("exists already; a backup is written only to a new file" in
+                       read_log(args, log), "the log does not say why nothing was deleted")
+        rc = run_exe(wine, args, "-silent", "-exitcode", "-restore", SEEDED, "-log", log)
+        figures.step(defect, "then -restore of it", rc, 3, planted)
+        figures.expect("Nothing was restored: the file does not begin as this program's "
+                       "backups do" in read_log(args, log), "the log does not say why")
+        wine.run("reg", "delete", SEEDED_RUN, "/v", "KeystripSeeded", "/f", "/reg:32")
+    os.remove(unix_path(args, SEEDED))
+
+    # A folder: a new file named after the computer and the time, the log naming it.
+    before, planted = e2e.plant(wine, products, [chosen])
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+    log = LOG_DIR + r"\keystrip-folder.log"
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-backup", BACKUP_DIR,
+                 "-log", log)
+    figures.step(3, "-backup into a folder", rc, 0,
+                 e2e.without(planted, keys_gone, values_gone))
+    made = os.listdir(backups)
+    figures.expect(len(made) == 1 and re.fullmatch(r".+-\d{8}-\d{6}\.reg", made[0] if made else ""),
+                   "the folder holds %s" % made)
+    if made:
+        figures.expect('Backup of everything deleted: "%s\\%s"' % (BACKUP_DIR, made[0]) in
+                       read_log(args, log), "the log does not name the file")
+        # The computer's record of it, which only administrators can change.
+        with open(os.path.join(backups, made[0]), "rb") as f:
+            named = re.search(r"; Zolva Keystrip backup ([0-9a-f]{32}) written on ",
+                              f.read().decode("utf-16"))
+        figures.expect(named and wine.run("reg", "query", r"HKLM\SOFTWARE\ZolvaKeystrip\Backups"
+                                          "\\" + named.group(1), "/reg:32").returncode == 0,
+                       "the backup is not recorded")
+        rc = run_exe(wine, args, "-silent", "-exitcode", "-restore",
+                     BACKUP_DIR + "\\" + made[0])
+        figures.step(3, "then -restore of the new file", rc, 0, planted)
+
+    # A backup cut in the middle of a line: only its whole parts are restored, and the
+    # cut one ("Level"=dword:0000...) writes nothing over the live value.
+    good = BACKUP_DIR + r"\good.reg"
+    before, planted = e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-backup", good)
+    check(rc == 0, "the backup to cut: exit code %d" % rc)
+    with open(unix_path(args, good), "rb") as f:
+        whole = f.read()
+    level = "dword:0000".encode("utf-16-le")
+    cut_at = whole.index(level, whole.index(level) + 1) + len(level)
+    cut = BACKUP_DIR + r"\cut.reg"
+    with open(unix_path(args, cut), "wb") as f:
+        f.write(whole[:cut_at])
+    e2e.plant(wine, products, [chosen])
+    log = LOG_DIR + r"\keystrip-cut.log"
+    rc = run_exe(wine, args, "-silent", "-exitcode", "-restore", cut, "-log", log)
+    figures.step(7, "-restore of a backup cut in a dword line", rc, 1, planted)
+    figures.expect("Backup: the file has been cut short" in read_log(args, log),
+                   "the log does not warn of the cut")
+
+    # A full disk: the part that does not fit is cut back off the file and its rule
+    # deletes nothing; everything else is deleted and comes back.
+    check(os.geteuid() == 0, "mounting the small file system for the full disk needs root")
+    subprocess.run(["umount", FULL_DISK], stderr=subprocess.DEVNULL)
+    os.makedirs(FULL_DISK, exist_ok=True)
+    check(subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs",
+                          FULL_DISK]).returncode == 0, "cannot mount a tmpfs on " + FULL_DISK)
+    try:
+        before, _ = e2e.plant(wine, products, [chosen])
+        uninstall = next(r["key"] for r in chosen["removal"] if "Uninstall" in r["key"])
+        e2e.planter(wine, "bigvalue", "HKLM", uninstall, "Big", "100000")
+        planted = e2e.snapshot(wine)
+        keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+        kept = {(h, k) for h, k in keys_gone if "zolva disk cleaner_is1" in k}
+        check(len(kept) == 1, "the uninstall key among %s" % keys_gone)
+        full = e2e.zpath(os.path.join(FULL_DISK, "full.reg"))
+        log = LOG_DIR + r"\keystrip-full.log"
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-backup", full,
+                     "-log", log)
+        figures.step(6, "-backup onto a full disk", rc, 3,
+                     e2e.without(planted, keys_gone - kept, values_gone))
+        text = read_log(args, log)
+        figures.expect("not deleted: the backup could not be written" in text and
+                       "Problem: The backup file could not be written" in text,
+                       "the log does not say what could not be backed up")
+        rc = run_exe(wine, args, "-silent", "-exitcode", "-restore", full)
+        figures.step(6, "then -restore of the backup from the full disk", rc, 0, planted)
+    finally:
+        subprocess.run(["umount", FULL_DISK])
+    if not args.measure:
+        print("seeded and damaged files refused, a folder's new file, a cut file's whole "
+              "parts, a full disk's backup: all as they should")
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
-             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers}
+             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers,
+             "backup-faults": scenario_backup_faults}
 
 
 def main():
-    args = e2e.harness_arguments(SCENARIOS).parse_args()
+    parser = e2e.harness_arguments(SCENARIOS)
+    parser.add_argument("--measure", action="store_true",
+                        help="backup-faults: print each step's figure, check nothing")
+    args = parser.parse_args()
     wine, products = e2e.harness(args)
     # Logs of an earlier run must not pass for this run's.
     for name in os.listdir(os.path.join(args.prefix, "drive_c", "ProgramData")):

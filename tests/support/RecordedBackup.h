@@ -8,7 +8,9 @@
 
 #include "backup/BackupFile.h"
 #include "backup/BackupProvenance.h"
+#include "platform/doubles/FakeKeySecurity.h"
 #include "platform/doubles/MemoryFile.h"
+#include "platform/doubles/MemoryRegistry.h"
 
 #include <initializer_list>
 #include <memory>
@@ -19,9 +21,12 @@ namespace keystrip::test {
 
 class RecordedBackup {
 public:
+    // Memory is the registry when it is the double (its keys have no access
+    // lists of their own), null for the real one.
     RecordedBackup(platform::IRegistry& registry, const std::u16string& programKey,
-                   platform::IKeySecurity& security = platform::SystemKeySecurity())
-        : FLedger(registry, security, programKey) {
+                   platform::MemoryRegistry* memory)
+        : FFake(memory ? std::make_unique<platform::FakeKeySecurity>(*memory) : nullptr),
+          FLedger(registry, FFake ? *FFake : platform::SystemKeySecurity(), programKey) {
         auto file = std::make_unique<platform::MemoryFile>();
         FFile = file.get();
         FBackup = std::make_unique<TBackupFile>(std::move(file), FLedger, NewBackupId(), u"PC-1");
@@ -40,6 +45,7 @@ public:
     }
 
 private:
+    std::unique_ptr<platform::FakeKeySecurity> FFake;
     TRegistryLedger FLedger;
     platform::MemoryFile* FFile = nullptr;
     std::unique_ptr<TBackupFile> FBackup;
