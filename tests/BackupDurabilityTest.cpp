@@ -245,8 +245,9 @@ TEST_P(BackupDurabilityTest, AtEveryPointOfARunTheFileRestoresWhatWasDeletedSoFa
     };
     std::vector<Snapshot> snapshots;
     Removal run(FPristine);
-    const auto take = [&] {
-        Snapshot snapshot{*run.Bytes, std::make_unique<MemoryRegistry>()};
+    const auto take = [&](size_t fileSize) {
+        Snapshot snapshot{{run.Bytes->begin(), run.Bytes->begin() + fileSize},
+                          std::make_unique<MemoryRegistry>()};
         snapshot.registry->CopyContentFrom(run.Registry);
         snapshots.push_back(std::move(snapshot));
     };
@@ -254,13 +255,23 @@ TEST_P(BackupDurabilityTest, AtEveryPointOfARunTheFileRestoresWhatWasDeletedSoFa
     uint64_t changes = 0;
     run.Registry.SetCallHook([&](uint64_t) {
         if (run.Registry.ChangeCount() != changes)
-            take();
+            take(run.Bytes->size());
         changes = run.Registry.ChangeCount();
     });
-    run.OnWrite = take;
+    // After each write, and in the middle of it: one byte in, half way, two
+    // bytes short of its end.
+    size_t written = 0;
+    run.OnWrite = [&] {
+        const size_t size = run.Bytes->size();
+        if (size > written + 2)
+            for (size_t cut : {written + 1, (written + size) / 2, size - 2})
+                take(cut);
+        take(size);
+        written = size;
+    };
     run.Run(*FProduct);
     run.Registry.SetCallHook(nullptr);
-    take();
+    take(run.Bytes->size());
     ASSERT_GT(snapshots.size(), static_cast<size_t>(2 * FProduct->RemovalCount()));
     for (size_t i = 0; i < snapshots.size(); ++i)
         ExpectRestorable(*snapshots[i].registry, snapshots[i].file,
