@@ -67,9 +67,8 @@ void TBackupFile::Append(const std::u16string& RegFileText) {
 std::u16string BackupFileLeaf(const TBackupOrigin& Origin, int Try) {
     std::u16string computer;
     for (char16_t c : Origin.Computer)
-        computer += (c < 32 || std::u16string(u"\\/:*?\"<>|").find(c) != std::u16string::npos)
-                        ? u'_'
-                        : c;
+        computer +=
+            (c < 32 || std::u16string(u"\\/:*?\"<>|").find(c) != std::u16string::npos) ? u'_' : c;
     if (computer.empty())
         computer = u"backup";
     const platform::LocalTime& t = Origin.Time;
@@ -91,7 +90,8 @@ std::unique_ptr<TBackupFile> OpenBackupFile(const std::u16string& Name, IBackupL
                     platform::NameInFolder(Name, BackupFileLeaf(Origin, attempt)));
             } catch (const platform::EFileExists&) {
                 if (attempt == kLeafTries)
-                    throw EFileError("\"" + Utf16ToUtf8(Name) + "\" holds a file of every name "
+                    throw EFileError("\"" + Utf16ToUtf8(Name) +
+                                     "\" holds a file of every name "
                                      "a new backup in it could get");
             }
         }

@@ -52,11 +52,11 @@ private:
     std::unique_ptr<platform::INewFile> FFile;
     IBackupLedger& FLedger;
     std::u16string FId;
-    uint64_t FSize = 0;       // the bytes of the start and of the recorded parts
-    uint32_t FParts = 0;      // parts recorded
-    TSha256Digest FDigest{};  // the digest after the last of them
+    uint64_t FSize = 0;      // the bytes of the start and of the recorded parts
+    uint32_t FParts = 0;     // parts recorded
+    TSha256Digest FDigest{}; // the digest after the last of them
     std::string FFailure;
-    std::string FDead;        // why nothing more can be written
+    std::string FDead; // why nothing more can be written
 };
 
 // The name of the file a backup into a folder gets: the computer and the

@@ -53,9 +53,9 @@ RegKeyHandle TRegistryLedger::OwnKey(const std::u16string& Path, bool Create, bo
     };
     RegKey key = 0;
     bool created = false;
-    long error = Create ? FRegistry.CreateKey(kHkeyLocalMachine, Path, 0, kKeyAllAccess, key,
-                                              created)
-                        : FRegistry.OpenKey(kHkeyLocalMachine, Path, 0, kKeyRead, key);
+    long error = Create
+                     ? FRegistry.CreateKey(kHkeyLocalMachine, Path, 0, kKeyAllAccess, key, created)
+                     : FRegistry.OpenKey(kHkeyLocalMachine, Path, 0, kKeyRead, key);
     if (!Create && error == kErrorFileNotFound)
         return RegKeyHandle();
     if (error != kErrorSuccess)
@@ -93,8 +93,7 @@ void TRegistryLedger::Begin(const std::u16string& Id, const TSha256Digest& Start
                              " (" + Error(error) + ")");
 }
 
-void TRegistryLedger::Record(const std::u16string& Id, uint32_t Part,
-                             const TSha256Digest& Digest) {
+void TRegistryLedger::Record(const std::u16string& Id, uint32_t Part, const TSha256Digest& Digest) {
     CheckId(Id);
     RegKeyHandle record;
     long error = OpenKeyHandle(FRegistry, kHkeyLocalMachine, FProgramKey + u"\\Backups\\" + Id, 0,

@@ -23,7 +23,8 @@ char16_t UnitAt(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 // The first place at or after from (even) where pattern starts on a whole unit.
-size_t FindUnits(const std::vector<uint8_t>& bytes, size_t from, const std::vector<uint8_t>& pattern) {
+size_t FindUnits(const std::vector<uint8_t>& bytes, size_t from,
+                 const std::vector<uint8_t>& pattern) {
     for (auto at = bytes.begin() + static_cast<std::ptrdiff_t>(from);;) {
         at = std::search(at, bytes.end(), pattern.begin(), pattern.end());
         if (at == bytes.end())
@@ -157,20 +158,21 @@ TVerifiedBackup VerifyBackup(const std::vector<uint8_t>& Bytes, IBackupLedger& L
     if (recorded.empty())
         throw EBackupRefused(
             "this computer holds no record of the backup " + id +
-            (start.Computer.empty() ? std::string()
-                                    : " (the file says it was written on " +
-                                          Utf16ToUtf8(start.Computer) + ")") +
+            (start.Computer.empty()
+                 ? std::string()
+                 : " (the file says it was written on " + Utf16ToUtf8(start.Computer) + ")") +
             ": only a backup this computer wrote can be restored; import another one "
             "deliberately with reg import after reading it");
     if (Sha256({Bytes.begin(), Bytes.begin() + static_cast<std::ptrdiff_t>(start.End)}) !=
         recorded[0])
-        throw EBackupRefused("the start of the backup " + id + " has been changed since it was "
+        throw EBackupRefused("the start of the backup " + id +
+                             " has been changed since it was "
                              "written");
 
     TVerifiedBackup verified;
     TSha256Digest digest = recorded[0];
     size_t offset = start.End;
-    const uint32_t parts = static_cast<uint32_t>(recorded.size() - 1);
+    const auto parts = static_cast<uint32_t>(recorded.size() - 1);
     for (uint32_t part = 1; part <= parts; ++part) {
         // A marker line follows the part's sections, so it begins a line.
         const size_t found = FindUnits(Bytes, offset, Units(u"\r\n" + BackupPartEndText(part)));
@@ -213,7 +215,8 @@ TVerifiedBackup VerifyBackup(const std::vector<uint8_t>& Bytes, IBackupLedger& L
         if ((marker != 0 && marker != next) ||
             (marker == next && PartEndsAt(line, next) < Bytes.size()))
             throw EBackupRefused("the backup " + id + " goes on after its last recorded part (" +
-                                 std::to_string(parts) + ") with more than one part: it has "
+                                 std::to_string(parts) +
+                                 ") with more than one part: it has "
                                  "been changed since it was written");
         verified.Notes.push_back(Text("part " + std::to_string(next) +
                                       " at the end of the file was never recorded as written "

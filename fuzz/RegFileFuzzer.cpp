@@ -3,8 +3,9 @@
 // what it reads, the writer accepts, and reading the written text gives the
 // same keys, values and bytes again (and the same text once more).
 // Part two: the same bytes as a document built directly (any names, types
-// and data): the writer refuses exactly the names the format cannot carry,
-// and whatever it writes reads back identically.
+// and data, sections marked as links or not): the writer refuses exactly the
+// names the format cannot carry and marked sections that hold more than a
+// link's value, and whatever it writes reads back identically.
 #include "backup/RegFile.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -22,7 +23,8 @@ bool SameKeys(const TRegFileDocument& a, const TRegFileDocument& b) {
     if (a.Keys.size() != b.Keys.size())
         return false;
     for (size_t i = 0; i < a.Keys.size(); ++i) {
-        if (a.Keys[i].Path != b.Keys[i].Path || a.Keys[i].Values != b.Keys[i].Values)
+        if (a.Keys[i].Path != b.Keys[i].Path || a.Keys[i].Values != b.Keys[i].Values ||
+            a.Keys[i].Link != b.Keys[i].Link)
             return false;
     }
     return true;
@@ -36,7 +38,8 @@ bool Writable(const TRegFileDocument& document) {
     for (const TRegFileKey& key : document.Keys) {
         platform::RegKey root = 0;
         std::u16string relative;
-        if (!Writable(key.Path) || !SplitRegFilePath(key.Path, root, relative))
+        if (!Writable(key.Path) || !SplitRegFilePath(key.Path, root, relative) ||
+            (key.Link && !key.HasLinkShape()))
             return false;
         for (const TRegFileValue& value : key.Values) {
             if (!Writable(value.Name))
@@ -78,6 +81,7 @@ void WriteBuiltDocument(Input& in) {
     for (int k = 0; k < keys; ++k) {
         TRegFileKey key;
         key.Path = kRoots[in.Byte() % 6];
+        key.Link = in.Byte() % 8 == 0;
         const int parts = in.Byte() % 4;
         for (int p = 0; p < parts; ++p)
             key.Path += u'\\' + in.Text16(in.Byte() % 12);

@@ -138,9 +138,9 @@ private:
 std::unique_ptr<INewFile> CreateNewFile(const std::u16string& fileName) {
     // CREATE_NEW fails on any name that exists, a link (to anywhere, or to
     // nothing) included, so nothing at the name is ever followed or reused.
-    HANDLE handle = ::CreateFileW(Wide(fileName), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr);
+    HANDLE handle =
+        ::CreateFileW(Wide(fileName), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)

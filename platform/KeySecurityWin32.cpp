@@ -39,7 +39,8 @@ std::u16string SidText(PSID sid) {
 }
 
 bool Trusted(PSID sid) {
-    if (::IsWellKnownSid(sid, WinLocalSystemSid) || ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+    if (::IsWellKnownSid(sid, WinLocalSystemSid) ||
+        ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
         return true;
     return SidText(sid) == kTrustedInstaller;
 }

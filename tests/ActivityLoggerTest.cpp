@@ -112,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatRow{aaBackupFile, u"Backup of everything deleted: \"X\""},
                     FormatRow{aaStartRestore, u"Restoring from \"X\""},
                     FormatRow{aaStopRestore, u"Done: X"},
-                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"}));
+                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"},
+                    FormatRow{aaRestoreNote, u"  Backup: X"}));
 
 TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
     const std::pair<TActivityAction, std::u16string> rows[] = {

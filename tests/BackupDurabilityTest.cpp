@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -246,8 +247,9 @@ TEST_P(BackupDurabilityTest, AtEveryPointOfARunTheFileRestoresWhatWasDeletedSoFa
     std::vector<Snapshot> snapshots;
     Removal run(FPristine);
     const auto take = [&](size_t fileSize) {
-        Snapshot snapshot{{run.Bytes->begin(), run.Bytes->begin() + fileSize},
-                          std::make_unique<MemoryRegistry>()};
+        Snapshot snapshot{
+            {run.Bytes->begin(), run.Bytes->begin() + static_cast<std::ptrdiff_t>(fileSize)},
+            std::make_unique<MemoryRegistry>()};
         snapshot.registry->CopyContentFrom(run.Registry);
         snapshots.push_back(std::move(snapshot));
     };

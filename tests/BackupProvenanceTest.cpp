@@ -4,8 +4,8 @@
 // person or by a run that stopped, planted, brought from elsewhere) and each
 // way the record itself can be unusable. The ledger's keys are also checked
 // against the real registry's access lists in the Windows build.
-#include "backup/BackupFile.h"
 #include "backup/BackupProvenance.h"
+#include "backup/BackupFile.h"
 #include "common/Utf.h"
 #include "platform/doubles/FakeKeySecurity.h"
 #include "platform/doubles/MemoryFile.h"
@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,8 +57,9 @@ public:
     // Where a text is in the file (its first byte), from the end when last.
     size_t At(const std::u16string& text, bool last = false) const {
         const std::vector<uint8_t> units = EncodeRegFileText(text, false);
-        const auto found = last ? std::find_end(Bytes.begin(), Bytes.end(), units.begin(), units.end())
-                                : std::search(Bytes.begin(), Bytes.end(), units.begin(), units.end());
+        const auto found =
+            last ? std::find_end(Bytes.begin(), Bytes.end(), units.begin(), units.end())
+                 : std::search(Bytes.begin(), Bytes.end(), units.begin(), units.end());
         EXPECT_NE(found, Bytes.end()) << Utf16ToUtf8(text);
         return static_cast<size_t>(found - Bytes.begin());
     }
@@ -69,8 +71,9 @@ public:
     void Replace(const std::u16string& from, const std::u16string& to) {
         const std::vector<uint8_t> units = EncodeRegFileText(to, false);
         const size_t at = At(from);
-        Bytes.erase(Bytes.begin() + at, Bytes.begin() + at + 2 * from.size());
-        Bytes.insert(Bytes.begin() + at, units.begin(), units.end());
+        const auto first = Bytes.begin() + static_cast<std::ptrdiff_t>(at);
+        Bytes.insert(Bytes.erase(first, first + static_cast<std::ptrdiff_t>(2 * from.size())),
+                     units.begin(), units.end());
     }
     // The backup's identity, as its start names it.
     std::u16string Id() const {
@@ -134,15 +137,15 @@ TEST_P(ProvenanceTest, RestoresExactlyWhatIsProvablyWholeAndRefusesAnythingElse)
 
 const ProvenanceRow kProvenanceRows[] = {
     {"whole", [](Provenance&) {}, 3, false, 0, ""},
-    {"cut in the dword of part 2",
-     [](Provenance& b) { b.CutAt(b.At(u"dword:0000") + 2 * 10); }, 1, true, 1, ""},
+    {"cut in the dword of part 2", [](Provenance& b) { b.CutAt(b.At(u"dword:0000") + 20); }, 1,
+     true, 1, ""},
     {"cut after a whole byte of the hex line",
-     [](Provenance& b) { b.CutAt(b.At(u"  17,18") + 2 * 8); }, 1, true, 1, ""},
-    {"cut right after part 1", [](Provenance& b) { b.CutAt(b.At(u"; end of part 1\r\n\r\n") + 38); },
-     1, true, 1, ""},
+     [](Provenance& b) { b.CutAt(b.At(u"  17,18") + 16); }, 1, true, 1, ""},
+    {"cut right after part 1",
+     [](Provenance& b) { b.CutAt(b.At(u"; end of part 1\r\n\r\n") + 38); }, 1, true, 1, ""},
     {"cut in the last part", [](Provenance& b) { b.CutAt(b.At(u"\"S\"=\"te")); }, 2, true, 1, ""},
-    {"a run stopped while writing part 4",
-     [](Provenance& b) { b.Add(kFourth.substr(0, 20)); }, 3, false, 1, ""},
+    {"a run stopped while writing part 4", [](Provenance& b) { b.Add(kFourth.substr(0, 20)); }, 3,
+     false, 1, ""},
     {"part 4 written but never recorded",
      [](Provenance& b) { b.Add(kFourth + BackupPartEndText(4)); }, 3, false, 1, ""},
     {"more after an unrecorded part",
@@ -160,7 +163,8 @@ const ProvenanceRow kProvenanceRows[] = {
      [](Provenance& b) {
          const size_t from = b.At(u"; end of part 1\r\n\r\n") + 38;
          const size_t to = b.At(u"; end of part 2\r\n\r\n") + 38;
-         b.Bytes.erase(b.Bytes.begin() + from, b.Bytes.begin() + to);
+         b.Bytes.erase(b.Bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                       b.Bytes.begin() + static_cast<std::ptrdiff_t>(to));
      },
      0, false, 0, "part 2 of the backup"},
     {"the computer's name changed", [](Provenance& b) { b.Replace(u"on PC-1", u"on PC-2"); }, 0,
@@ -168,10 +172,8 @@ const ProvenanceRow kProvenanceRows[] = {
     {"another identity", [](Provenance& b) { b.Replace(b.Id(), NewBackupId()); }, 0, false, 0,
      "holds no record"},
     {"no identity (an older backup, or a planted file)",
-     [](Provenance& b) {
-         b.Bytes = EncodeRegFileText(RegFileHeaderText() + kParts[0], true);
-     },
-     0, false, 0, "does not begin as this program's backups do"},
+     [](Provenance& b) { b.Bytes = EncodeRegFileText(RegFileHeaderText() + kParts[0], true); }, 0,
+     false, 0, "does not begin as this program's backups do"},
     {"an empty file", [](Provenance& b) { b.Bytes.clear(); }, 0, false, 0, "does not begin"},
     {"the record removed",
      [](Provenance& b) {

@@ -312,22 +312,23 @@ TEST(RegFileLinkTest, OnlyAMarkedSectionOfTheLinkShapeIsALink) {
     }
     TRegFileKey link{kKey + u"\\Link", {target}, 0};
     link.Link = true;
-    const std::u16string start = u"; registry link\r\n[" + kKey +
-                                 u"\\Link]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,";
+    const std::u16string start =
+        u"; registry link\r\n[" + kKey + u"\\Link]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,";
     EXPECT_EQ(RegFileKeyText(link).substr(0, start.size()), start);
     link.Values.push_back({u"x", platform::kRegDword, {0, 0, 0, 0}});
     EXPECT_THROW(RegFileKeyText(link), ERegFileError);
 
     // The mark belongs to the very next line's section, which must be a link.
     const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n";
-    const std::u16string section = u"[" + kKey + u"]\r\n";
-    const std::u16string value = u"\"SymbolicLinkValue\"=hex(6):5c,00\r\n";
-    for (const auto& [text, line] : std::vector<std::pair<std::u16string, int>>{
-             {u"; registry link\r\n\r\n" + section + value, 3},
-             {u"; registry link\r\n; registry link\r\n" + section + value, 3},
-             {section + value + u"; registry link\r\n", 5},
-             {u"; registry link\r\n" + section + value + u"\"v\"=dword:00000001\r\n", 4},
-             {u"; registry link\r\n" + section, 4}}) {
+    const std::u16string mark = u"; registry link\r\n";
+    const std::u16string linked = u"[" + kKey + u"]\r\n\"SymbolicLinkValue\"=hex(6):5c,00\r\n";
+    const std::vector<std::pair<std::u16string, int>> misplaced = {
+        {mark + u"\r\n" + linked, 3},
+        {mark + mark + linked, 3},
+        {linked + mark, 5},
+        {mark + linked + u"\"v\"=dword:00000001\r\n", 4},
+        {mark + u"[" + kKey + u"]\r\n", 4}};
+    for (const auto& [text, line] : misplaced) {
         try {
             ReadRegFile(EncodeRegFileText(head + text, true));
             ADD_FAILURE() << "read: " << Utf16ToUtf8(text);

@@ -13,7 +13,8 @@ bool MemoryFile::Fails() {
 void MemoryFile::Append(const std::vector<uint8_t>& Bytes) {
     if (Fails()) {
         const size_t kept = std::min(FKept, Bytes.size());
-        FBytes.insert(FBytes.end(), Bytes.begin(), Bytes.begin() + static_cast<std::ptrdiff_t>(kept));
+        FBytes.insert(FBytes.end(), Bytes.begin(),
+                      Bytes.begin() + static_cast<std::ptrdiff_t>(kept));
         if (FHook)
             FHook(FBytes);
         throw EFileError("Cannot write \"memory.reg\". There is not enough space on the disk.");
