@@ -391,8 +391,8 @@ TEST_P(RestoreConfinementTest, NothingIsWrittenThroughALink) {
         Scratch().Dump(rkLocalMachine, u"Outside"),
         (std::vector<std::string>{
             "K ", DumpValue("", u"v", kRegSz, Utf16Bytes(std::u16string(u"precious\0", 9)))}));
-    // A "link" with a section below it was a plain key: it comes back as one.
-    EXPECT_FALSE(Scratch().LinkPresent(rkLocalMachine, u"Product\\Made"));
+    // A "link" with a section below it was a plain key: it comes back as one,
+    // with its subkey in it (not in what the link's value names).
     EXPECT_TRUE(Scratch().ValuePresent(rkLocalMachine, u"Product\\Made\\Sub", u"v"));
     EXPECT_TRUE(Scratch().LinkPresent(rkLocalMachine, u"Product\\Lone"));
     const auto entries = Entries(FLog);
@@ -442,7 +442,8 @@ TEST_P(RestoreConfinementTest, APlainKeyWithALinksValueComesBackPlain) {
                        Utf16Bytes(outside));
     Scratch().SetString(rkCurrentUser, u"Product\\Fake\\Sub", u"v", u"kept");
     const auto before = Everything();
-    ASSERT_FALSE(Scratch().LinkPresent(rkCurrentUser, u"Product\\Fake"));
+    // Plain: its subkey is reached through it.
+    ASSERT_TRUE(Scratch().ValuePresent(rkCurrentUser, u"Product\\Fake\\Sub", u"v"));
 
     TZolvaProduct product(u"P");
     product.AddRemoval(rkCurrentUser, Key(rkCurrentUser, u"Product"), u"", raCompleteKey);
@@ -462,7 +463,7 @@ TEST_P(RestoreConfinementTest, APlainKeyWithALinksValueComesBackPlain) {
     TRegistryRestorer restorer(&FLog, Registry(), FTargets);
     EXPECT_EQ(restorer.RestoreVouched(u"b.reg", document), TRestoreResult::Restored);
     EXPECT_EQ(Everything(), before);
-    EXPECT_FALSE(Scratch().LinkPresent(rkCurrentUser, u"Product\\Fake"));
+    EXPECT_TRUE(Scratch().ValuePresent(rkCurrentUser, u"Product\\Fake\\Sub", u"v"));
 }
 
 // A preview logs what a restore would do and writes nothing.

@@ -216,10 +216,10 @@ TEST_P(RestoreResultTest, ShowsOnTheResultPageAndWritesNothingButARestore) {
     const RestoreRow& row = GetParam();
     TempDir dir;
     const std::u16string file = dir.File(u"backup.reg");
-    const std::vector<uint8_t> bytes = EncodeRegFileText(
-        RegFileHeaderText() + u"[HKEY_LOCAL_MACHINE\\" + ProductKey(TestProducts()[1]) +
-            u"]\r\n\"v\"=dword:00000001\r\n\r\n",
-        true);
+    const std::vector<uint8_t> bytes =
+        EncodeRegFileText(RegFileHeaderText() + u"[HKEY_LOCAL_MACHINE\\" +
+                              ProductKey(TestProducts()[1]) + u"]\r\n\"v\"=dword:00000001\r\n\r\n",
+                          true);
     platform::WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
     Plant(Alpha());
     Arguments("-restore \"" + Utf16ToUtf8(file) + "\" " + row.Arguments);
