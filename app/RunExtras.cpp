@@ -79,8 +79,20 @@ bool TRunExtras::RunRestore(TZolvaProducts& Products) {
             targets.Add(*item->Product);
     TRegistryRestorer restorer(&log, FRegistry, targets);
     restorer.SetPreviewOnly(FSwitches.Preview);
+    // A user's hive the backup names is taken where it is loaded, or loaded
+    // from the profile list's file for the restore and unloaded after it.
+    std::unique_ptr<TUserProfiles> profiles;
+    if (FHives != nullptr) {
+        profiles = std::make_unique<TUserProfiles>(FRegistry, *FHives, &log);
+        restorer.SetUserHives(
+            [&profiles](const std::u16string& hive) { return profiles->OpenUser(hive); });
+    }
     const std::u16string& name = FSwitches.RestoreFile ? *FSwitches.RestoreFile : std::u16string();
-    switch (restorer.Restore(name)) {
+    const TRestoreResult result = restorer.Restore(name);
+    if (profiles && profiles->NotLoaded() > 0)
+        FOutcome.Note(TRunProblem::ProfileNotLoaded);
+    profiles.reset();
+    switch (result) {
     case TRestoreResult::Restored:
         return true;
     case TRestoreResult::Incomplete:

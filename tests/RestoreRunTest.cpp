@@ -4,6 +4,7 @@
 #include "app/RunExtras.h"
 #include "backup/RegFile.h"
 #include "platform/Files.h"
+#include "platform/doubles/FakeHives.h"
 #include "platform/doubles/FakeResources.h"
 #include "platform/doubles/MemoryRegistry.h"
 
@@ -191,6 +192,66 @@ INSTANTIATE_TEST_SUITE_P(
                            aaRestoreRefused,
                            u"lies outside the keys and values the product rules remove"}),
     [](const testing::TestParamInfo<RunRow>& info) { return std::string(info.param.name); });
+
+// A backup made over every user's profile names their hives by SID: a hive
+// that is not loaded is loaded from the profile list's file, restored into
+// and unloaded; one that cannot be loaded is not restored, never made a key
+// of its own, and the run ends with 1.
+TEST(RestoreRunTest, AUsersHiveThatIsNotLoadedIsLoadedForTheRestore) {
+    const std::u16string loadable = u"S-1-5-21-1-2-3-1001";
+    const std::u16string locked = u"S-1-5-21-1-2-3-1002";
+    const std::u16string unlisted = u"S-1-5-21-1-2-3-1003";
+    MemoryRegistry registry;
+    FakeHives hives(registry);
+    hives.AddProfile(loadable, u"C:\\Users\\a\\NTUSER.DAT")
+        .CreateKey(kHkeyCurrentUser, u"Software\\Zolva");
+    hives.AddProfile(locked, u"C:\\Users\\b\\NTUSER.DAT");
+    hives.RefuseLoad(u"C:\\Users\\b\\NTUSER.DAT", 32);
+    FakeResources resources;
+    TZolvaProducts products(registry, resources);
+    products.Add(std::make_unique<TZolvaProduct>(u"Zolva Product"))
+        ->Product->AddRemoval(rkCurrentUser, u"Software\\Zolva\\Product", u"", raCompleteKey);
+
+    testing_support::TempDir dir;
+    TRunSwitches switches;
+    switches.RestoreFile = dir.File(u"backup.reg");
+    std::u16string text = RegFileHeaderText();
+    for (const std::u16string& sid : {loadable, locked, unlisted})
+        text +=
+            u"[HKEY_USERS\\" + sid + u"\\Software\\Zolva\\Product]\r\n\"v\"=dword:00000001\r\n\r\n";
+    const std::vector<uint8_t> bytes = EncodeRegFileText(text, true);
+    WriteFileBytes(*switches.RestoreFile, std::string(bytes.begin(), bytes.end()));
+    MemoryRegistry& file = hives.HiveFile(u"C:\\Users\\a\\NTUSER.DAT");
+
+    for (const bool preview : {true, false}) {
+        SCOPED_TRACE(preview ? "preview" : "restore");
+        switches.Preview = preview;
+        TRunOutcome outcome;
+        EXPECT_FALSE(TRunExtras(switches, registry, &hives, outcome).RunRestore(products));
+        EXPECT_EQ(file.ValuePresent(kHkeyCurrentUser, u"Software\\Zolva\\Product", u"v"), !preview);
+        EXPECT_TRUE(hives.Mounted().empty());
+        for (const std::u16string& sid : {loadable, locked, unlisted})
+            EXPECT_FALSE(registry.KeyPresent(kHkeyUsers, sid)) << Utf16ToUtf8(sid);
+        EXPECT_TRUE(outcome.Has(TRunProblem::ProfileNotLoaded));
+        EXPECT_TRUE(
+            outcome.Has(preview ? TRunProblem::WouldNotRestore : TRunProblem::RestoreIncomplete));
+        EXPECT_EQ(ExitCodeOf(outcome), ecRuleFailed);
+    }
+    const auto entries = Entries(*products.Activity());
+    const auto key = [](const std::u16string& sid) {
+        return u"HKEY_USERS\\" + sid + u"\\Software\\Zolva\\Product";
+    };
+    const std::u16string noHive = u"the user's hive could not be loaded";
+    EXPECT_NE(std::find(entries.begin(), entries.end(),
+                        LogEntry{asInfo, aaKeyRestored, WithDetail(key(loadable), u"1 value")}),
+              entries.end());
+    for (const std::u16string& sid : {locked, unlisted})
+        EXPECT_NE(std::find(entries.begin(), entries.end(),
+                            LogEntry{asWarning, aaKeyNotRestored, WithDetail(key(sid), noHive)}),
+                  entries.end())
+            << Utf16ToUtf8(sid);
+    EXPECT_EQ(CountAction(entries, aaProfileNotLoaded), 4u);
+}
 
 } // namespace
 } // namespace keystrip::test

@@ -28,7 +28,9 @@ Scenarios:
               nothing and end with 3; a user's plain key with a link's value comes back
               plain with its subkeys; -restore with -product or -backup is refused (3, the
               wizard says so), -preview -restore writes nothing; the whole registry is
-              compared after every run
+              compared after every run; a backup made with -allusers goes back into a
+              profile whose hive is loaded for the restore (and is not restored, with 1,
+              when its file is gone), never into a key made below HKEY_USERS
 """
 
 import os
@@ -585,8 +587,70 @@ def scenario_restore_hostile(wine, args, products):
     for root, key in (("HKLM", r"SOFTWARE\Zolva"), ("HKCU", r"Software\Zolva")):
         e2e.planter(wine, "rmtree", root, key)
 
+    restore_into_a_profile(wine, args, products, outcomes)
     check(not outcomes.failures, "%d cases failed:\n  %s" % (
         len(outcomes.failures), "\n  ".join(outcomes.failures)))
+
+
+def restore_into_a_profile(wine, args, products, outcomes):
+    """A backup made with -allusers names a user whose hive is not loaded: the restore loads
+    it from the profile list's file and unloads it again, never making a key of that name
+    below HKEY_USERS; with the file gone the key is not restored and the code is 1. Wine
+    does not write an unloaded hive back to its file, so the log tells what went in."""
+    chosen = product(products, "Zolva PDF Writer 5")
+    folder = os.path.join(args.prefix, "drive_c", "users", "keystrip-" + LISTED_SID[-4:])
+    hive = os.path.join(folder, "NTUSER.DAT")
+    os.makedirs(folder, exist_ok=True)
+    if os.path.exists(hive):
+        os.remove(hive)
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    wine.reg_import(user_traces(chosen, "HKEY_LOCAL_MACHINE\\%s\\%s" % (SCRATCH, LISTED_SID)),
+                    "hive.reg")
+    e2e.planter(wine, "savehive", "HKLM", SCRATCH + "\\" + LISTED_SID,
+                "C:\\users\\keystrip-%s\\NTUSER.DAT" % LISTED_SID[-4:])
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    check(wine.run("reg", "add", "HKLM\\%s\\%s" % (PROFILE_LIST, LISTED_SID), "/v",
+                   "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d",
+                   "%%SystemDrive%%\\users\\keystrip-%s" % LISTED_SID[-4:], "/f",
+                   "/reg:64").returncode == 0, "planting the profile list failed")
+    e2e.plant(wine, products, [chosen])
+    backup = os.path.join(args.work, "restore-profiles.reg")
+    if os.path.exists(backup):
+        os.remove(backup)
+    log = LOG_DIR + r"\keystrip-restore-profiles.log"
+    key = 'Key "HKEY_USERS\\%s\\Software\\Zolva\\PDF Writer"' % LISTED_SID
+    # A server that stays shows the keys made below HKEY_USERS, which it never saves.
+    subprocess.run([*wine.wineserver, "-p"], env=wine.env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        rc = run_exe(wine, args, "-silent", "-allusers", "-product", chosen["name"], "-backup",
+                     e2e.zpath(backup), "-exitcode")
+        check(rc == 0, "the removal over every profile ended with %d" % rc)
+        for name, gone, expected_rc, line in (
+                ("restore-into-a-profile", False, 0, "  %s restored (" % key),
+                ("restore-into-a-missing-profile", True, 1,
+                 "  %s not restored (the user's hive could not be loaded)" % key)):
+            if gone:
+                os.rename(hive, hive + ".gone")
+            rc = run_exe(wine, args, "-silent", "-restore", e2e.zpath(backup), "-exitcode",
+                         "-log", log)
+            text = read_log(args, log)
+            users = wine.run("reg", "query", "HKU").stdout.decode("utf-8", "replace")
+            made = [n for n in (LISTED_SID, "ZolvaKeystrip_") if n in users]
+            print("case %-34s exit %d (expected %d), keys below HKEY_USERS: %s" %
+                  (name, rc, expected_rc, made or "none"))
+            logged = any(entry.startswith(line) for entry in text.split("\r\n"))
+            if rc != expected_rc or made or not logged:
+                outcomes.failures.append("%s: exit %d, HKEY_USERS holds %s, log %s %r" % (
+                    name, rc, made, "has" if logged else "misses", line))
+            if made:
+                wine.run("reg", "delete", "HKU\\" + LISTED_SID, "/f")
+    finally:
+        wine.flush()
+        if os.path.exists(hive + ".gone"):
+            os.rename(hive + ".gone", hive)
+        wine.run("reg", "delete", "HKLM\\%s\\%s" % (PROFILE_LIST, LISTED_SID), "/f", "/reg:64")
+        e2e.plant(wine, products, [])
 
 
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
