@@ -57,6 +57,9 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u")", u"\" not restored ("},
     {u"Nothing was restored: ", u""},
     {u"Profile \"", u")", u"\" not loaded ("},
+    {u"Checking what restoring from \"", u"\" would write"},
+    {u"  Key \"", u")", u"\" would be restored ("},
+    {u"  Key \"", u")", u"\" would not be restored ("},
     {u"  Backup: ", u""},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];

@@ -51,6 +51,9 @@ struct TMainFormServices {
     // -allusers), and the users' hives for -allusers.
     TRunSwitches Switches;
     platform::IHives* Hives = nullptr;
+    // Who may change the registry's keys, for the record of backups: the
+    // system's unless set.
+    platform::IKeySecurity* KeySecurity = nullptr;
 };
 
 class TMainForm {

@@ -40,6 +40,8 @@ struct TTreeKey {
     platform::RegKey Handle = 0;
     // Below the walk's top key, parts joined by backslashes; empty for the top.
     std::u16string Path;
+    // Levels below the walk's top key (0 for the top).
+    uint32_t Level = 0;
     std::u16string KernelName;
     // A link is met as itself: it is never entered.
     bool IsLink = false;
@@ -68,6 +70,11 @@ public:
     // read access along the path to the top.
     TRegistryTree(platform::IRegistry& Registry, uint32_t Access);
 
+    // Reach follows a link on the path only from machine keys to machine
+    // keys; with false it follows none: a link met on the path (or as the
+    // last part, unless that is opened as itself) refuses the key.
+    void SetFollowLinks(bool Follow) { FFollowLinks = Follow; }
+
     // Opens Path below Root, a predefined root or an open key. With
     // OpenLeafAsLink the last part is opened as itself even when it is a link
     // (to delete the link, not its target); otherwise it is treated like
@@ -87,9 +94,14 @@ public:
     // Calls Visit for the reached key and every key below it, parents before
     // children, subkeys in enumeration order; a link is visited but not
     // entered. Returns what was left out (TTreeGaps); Visit returns false to
-    // stop the walk.
+    // stop the walk. OnGap, when given, hears of each thing left out where it
+    // happens: at a visited key, the subkey it left alone (by name) or, with
+    // no name, the key's own subkeys (unreadable, or below the depth limit).
+    using TGapObserver =
+        std::function<void(const TTreeKey& Key, uint8_t Gap, const std::u16string* SubKey)>;
     uint8_t VisitTree(platform::RegKey Key, const std::u16string& KernelName,
-                      const std::function<bool(const TTreeKey&)>& Visit);
+                      const std::function<bool(const TTreeKey&)>& Visit,
+                      const TGapObserver& OnGap = {});
 
     // True for a name a C-string call cannot address (it holds a NUL).
     static bool HasNul(const std::u16string& Name) {
@@ -102,7 +114,7 @@ private:
                    platform::RegKeyHandle& Key, std::u16string& Name, bool& Created);
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
-                    uint8_t& Gaps);
+                    const TGapObserver& OnGap, uint8_t& Gaps);
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Name, uint32_t Access, platform::RegKeyHandle& Child,
                    std::u16string& ChildKernelName);
@@ -111,6 +123,7 @@ private:
 
     platform::IRegistry& FRegistry;
     uint32_t FAccess;
+    bool FFollowLinks = true;
 };
 
 // The number of levels below \REGISTRY of a kernel name.

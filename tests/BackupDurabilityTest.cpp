@@ -188,7 +188,9 @@ protected:
         FakeKeySecurity security(registry);
         TRegistryLedger ledger(registry, security);
         TActivityLogger log;
-        TRegistryRestorer restorer(&log, registry);
+        TRestoreTargets targets;
+        targets.Add(*FProduct);
+        TRegistryRestorer restorer(&log, registry, targets);
         restorer.SetLedger(&ledger);
         const TRestoreResult result = restorer.Restore(u"memory.reg", file);
         if (result == TRestoreResult::Refused) {

@@ -107,7 +107,7 @@ protected:
         return remover.ProductRemoved();
     }
     TRestoreResult Restore(const std::vector<uint8_t>& file) {
-        TRegistryRestorer restorer(&FLog, Registry());
+        TRegistryRestorer restorer(&FLog, Registry(), FTargets);
         restorer.SetLedger(&Recorded().Ledger());
         return restorer.Restore(u"backup.reg", file);
     }
@@ -129,6 +129,10 @@ protected:
                     lines.end());
         return lines;
     }
+    // A complete-key rule on a key of the scratch tree, for the restore.
+    void Target(TZolvaProductRootKey root, const std::u16string& relative) {
+        FTargets.Add(TZolvaProductRemoveRule{root, Key(root, relative), u"", raCompleteKey});
+    }
     std::u16string Path(TZolvaProductRootKey root, const std::u16string& relative) {
         return RootKeyToText(root) + u'\\' + Key(root, relative);
     }
@@ -137,6 +141,7 @@ protected:
     const std::u16string kLedger = u"Program";
     TActivityLogger FLog;
     std::unique_ptr<RecordedBackup> FRecorded;
+    TRestoreTargets FTargets;
 };
 
 TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
@@ -161,6 +166,7 @@ TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
             EXPECT_NE(value.Data, Utf16Bytes(u"the link's target" + kEnd));
 
     FLog.Clear();
+    FTargets.Add(product);
     EXPECT_EQ(Restore(Recorded().Bytes()), TRestoreResult::Restored);
     EXPECT_EQ(MachineDump(), machine);
     EXPECT_TRUE(Scratch().LinkPresent(rkLocalMachine, u"Product\\Link"));
@@ -218,6 +224,7 @@ TEST_P(BackupRestoreTest, NothingIsDeletedThatCouldNotBeBackedUpFirst) {
 }
 
 TEST_P(BackupRestoreTest, AMalformedFileWritesNothingAndSaysWhereItIsWrong) {
+    Target(rkLocalMachine, u"Restored");
     const std::u16string top = Path(rkLocalMachine, u"Restored");
     const std::u16string good = u"[" + top + u"]\r\n\"v\"=\"x\"\r\n\r\n";
     // Each recorded as the backup's one part, after the header, the line
@@ -248,6 +255,8 @@ TEST_P(BackupRestoreTest, AMalformedFileWritesNothingAndSaysWhereItIsWrong) {
 TEST_P(BackupRestoreTest, ARestoreDoesNotWriteThroughAUsersLink) {
     Scratch().SetString(rkLocalMachine, u"Victim", u"v", u"precious");
     Scratch().CreateLink(rkCurrentUser, u"Vendor", rkLocalMachine, u"Victim");
+    Target(rkCurrentUser, u"Vendor\\Office");
+    Target(rkCurrentUser, u"Fine");
     const std::u16string text = u"[" + Path(rkCurrentUser, u"Vendor\\Office") +
                                 u"]\r\n\"v\"=\"planted\"\r\n\r\n[" + Path(rkCurrentUser, u"Fine") +
                                 u"]\r\n\"v\"=dword:00000001\r\n\r\n";

@@ -8,6 +8,7 @@
 #include "app/MainFormUnit.h"
 #include "common/Utf.h"
 #include "platform/doubles/FakeResources.h"
+#include "platform/doubles/FakeKeySecurity.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "resources/ShippedResources.h"
 
@@ -180,8 +181,11 @@ protected:
         services.Resources = &Resources;
         services.CleanBoot = [this] { return CleanBoot; };
         services.CommandLine = CommandLine ? CommandLine : std::u16string(u"ZolvaKeystrip.exe");
+        // As the entry point reads them, from the same command line.
+        services.Switches = ReadRunSwitches(TCommandLine(*services.CommandLine));
         services.Log = Log;
         services.Unattended = Unattended;
+        services.KeySecurity = &Security;
         Form = std::make_unique<TMainForm>(App, services);
         return *Form;
     }
@@ -219,6 +223,7 @@ protected:
     }
 
     platform::MemoryRegistry Registry;
+    platform::FakeKeySecurity Security{Registry};
     platform::FakeResources Resources;
     TApplication App;
     int CleanBoot = 0;
