@@ -57,9 +57,13 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u")", u"\" not restored ("},
     {u"Nothing was restored: ", u""},
     {u"Profile \"", u")", u"\" not loaded ("},
+    {u"Profile \"", u"", u"\": "},
+    {u"Profile \"", u")", u"\" not unloaded ("},
+    {u"  Key \"", u")", u"\" not deleted ("},
+    {u"  Name \"", u")", u"\" not deleted ("},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];
-static_assert(kActionCount == aaProfileNotLoaded + 1, "one format per action");
+static_assert(kActionCount == aaNameRefused + 1, "one format per action");
 
 } // namespace
 

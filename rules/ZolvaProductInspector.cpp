@@ -16,9 +16,9 @@ std::u16string Count(uint64_t count, const char* one, const char* many) {
     return U16(std::to_string(count) + ' ' + (count == 1 ? one : many));
 }
 
-const std::u16string kNamesRoot = u"it names a whole root";
-const std::u16string kHoldsNul = u"its name holds a NUL character";
-const std::u16string kSteered = u"the way to it leads through a registry link";
+const std::u16string kNamesRoot = RefusalText(TRefusal::rfNamesRoot);
+const std::u16string kHoldsNul = RefusalText(TRefusal::rfHoldsNul);
+const std::u16string kSteered = RefusalText(TRefusal::rfSteered);
 
 } // namespace
 

@@ -304,8 +304,12 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
             // A key that names the root itself would take every key below
             // it, and one holding a NUL would be cut short by the registry
             // calls into one no rule names: nothing is deleted.
-            if (TRegistryAccess::NamesRoot(Rule.Key) || TRegistryTree::HasNul(Rule.Key)) {
-                LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+            if (TRegistryAccess::NamesRoot(Rule.Key)) {
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), TRefusal::rfNamesRoot);
+                return false;
+            }
+            if (TRegistryTree::HasNul(Rule.Key)) {
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), TRefusal::rfHoldsNul);
                 return false;
             }
             if (!access.KeyExists(Rule.Key)) {
@@ -314,13 +318,17 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
             }
             if (FBackup != nullptr)
                 return DeleteKeyBackedUp(Rule, GetKeyPath(logData()));
-            bool deleted = access.DeleteKey(Rule.Key);
-            LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+            TRefusal refusal = TRefusal::rfNone;
+            const bool deleted = access.DeleteKey(Rule.Key, refusal);
+            if (deleted)
+                LogSuccess(aaKeyDeleted, GetKeyPath(logData()));
+            else
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), refusal);
             return deleted;
         }
         case raNameOnly: {
             if (TRegistryTree::HasNul(Rule.Key) || TRegistryTree::HasNul(Rule.Name)) {
-                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                LogRefusal(aaNameRefused, GetValuePath(logData()), TRefusal::rfHoldsNul);
                 return false;
             }
             // The key holding the value is reached the way a deletion must
@@ -334,7 +342,7 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
                 return true;
             }
             if (reach == TKeyReach::Refused) {
-                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                LogRefusal(aaNameRefused, GetValuePath(logData()), access.ReachRefusal());
                 return false;
             }
             bool removed = true;
@@ -373,9 +381,15 @@ bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule
     TRegistryTree tree(FRegistry, kKeyAllAccess);
     RegKeyHandle key;
     std::u16string kernelName;
-    if (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName) != TKeyReach::Reached) {
+    switch (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName)) {
+    case TKeyReach::Absent:
         LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
         return false;
+    case TKeyReach::Refused:
+        LogRefusal(aaKeyRefused, KeyPath, tree.LastRefusal());
+        return false;
+    case TKeyReach::Reached:
+        break;
     }
     try {
         TRuleBackup(FRegistry, *FBackup)
@@ -384,9 +398,23 @@ bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule
         LogActivity(aaKeyNotBackedUp, FLogFailureSeverity, WithDetail(KeyPath, U16(e.what())));
         return false;
     }
-    const bool deleted = tree.DeleteTree(key.Get(), kernelName);
-    LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
+    uint8_t gaps = tgNone;
+    const bool deleted = tree.DeleteTree(key.Get(), kernelName, &gaps);
+    if (deleted)
+        LogSuccess(aaKeyDeleted, KeyPath);
+    else
+        LogRefusal(aaKeyRefused, KeyPath, RefusalOf(gaps));
     return deleted;
+}
+
+// rfNone (the registry refused) keeps the entry that says so.
+void TZolvaProductRemover::LogRefusal(TActivityAction Action, const std::u16string& Path,
+                                      TRefusal Refusal) {
+    if (Refusal == TRefusal::rfNone)
+        LogActivity(Action == aaKeyRefused ? aaKeyNotDeleted : aaNameNotDeleted,
+                    FLogFailureSeverity, Path);
+    else
+        LogActivity(Action, FLogFailureSeverity, WithDetail(Path, RefusalText(Refusal)));
 }
 
 } // namespace keystrip

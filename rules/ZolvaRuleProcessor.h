@@ -10,6 +10,7 @@
 #include "activity/ActivityLogger.h"
 #include "definitions/ZolvaProduct.h"
 #include "platform/Registry.h"
+#include "rules/RegistryTree.h"
 #include "rules/RuleRoots.h"
 
 #include <string>
@@ -110,6 +111,8 @@ private:
     bool ApplyRule(const TZolvaProductRemoveRule& Rule);
     bool ApplyRuleAt(const TZolvaProductRemoveRule& Rule);
     bool DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
+    // A deletion the program refused itself: the failure entry with the reason.
+    void LogRefusal(TActivityAction Action, const std::u16string& Path, TRefusal Refusal);
 
     bool FSimulateOnly = false;
     IBackupSink* FBackup = nullptr;
