@@ -37,6 +37,10 @@ public:
         TRun& operator=(const TRun&) = delete;
 
     private:
+        // Lets go of the profiles' hives and notes what that came to.
+        void Finish() noexcept;
+
+        TRunExtras& FExtras;
         TZolvaProducts& FProducts;
         std::unique_ptr<TUserProfiles> FProfiles;
     };

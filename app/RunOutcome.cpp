@@ -22,6 +22,14 @@ void TRunOutcome::Note(TRunProblem Problem, const std::u16string& Detail) {
     FNotes.push_back(TRunNote{Problem, Detail});
 }
 
+void TRunOutcome::Finish() {
+    if (FFinish) {
+        const std::function<void()> finish = std::move(FFinish);
+        FFinish = nullptr;
+        finish();
+    }
+}
+
 bool TRunOutcome::Has(TRunProblem Problem) const {
     return std::any_of(FNotes.begin(), FNotes.end(),
                        [Problem](const TRunNote& note) { return note.Problem == Problem; });
@@ -34,6 +42,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::ProfileNotLoaded:
     case TRunProblem::WouldNotRemove:
     case TRunProblem::RestoreIncomplete:
+    case TRunProblem::ProfileNotUnloaded:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
         return ecUnknownProduct;
@@ -99,6 +108,8 @@ std::u16string DescribeProblem(TRunProblem Problem) {
         return u"The backup to restore could not be read";
     case TRunProblem::PreviewWithoutLog:
         return u"-preview with -silent needs -log FILE for its report; nothing was written";
+    case TRunProblem::ProfileNotUnloaded:
+        return u"A user's profile loaded for the run could not be unloaded";
     }
     return u"Unknown problem";
 }

@@ -5,25 +5,27 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace keystrip {
 
 enum class TRunProblem : uint8_t {
-    RuleFailed,        // a product was not removed completely (a removal rule failed)
-    RunBrokeOff,       // a detection or removal run failed as a whole (error page 1001, 1002)
-    UnknownProduct,    // -product named no product the program knows
-    NoDefinitions,     // the product definitions could not be loaded (error page 1003)
-    TermsUnreadable,   // the terms text is missing or unreadable (error page 1000)
-    WindowNotCreated,  // the main window could not be created (no desktop to create it on)
-    LogNotWritten,     // the -log file could not be created or written
-    BackupNotWritten,  // the -backup file could not be created or written
-    ProfileNotLoaded,  // a user's hive could not be loaded (-allusers)
-    WouldNotRemove,    // a preview found a rule a removal could not apply in full
-    RestoreIncomplete, // a key or value of the backup could not be put back
-    RestoreUnreadable, // the -restore file could not be read or is malformed
-    PreviewWithoutLog, // -silent -preview without -log: the report would go nowhere
+    RuleFailed,         // a product was not removed completely (a removal rule failed)
+    RunBrokeOff,        // a detection or removal run failed as a whole (error page 1001, 1002)
+    UnknownProduct,     // -product named no product the program knows
+    NoDefinitions,      // the product definitions could not be loaded (error page 1003)
+    TermsUnreadable,    // the terms text is missing or unreadable (error page 1000)
+    WindowNotCreated,   // the main window could not be created (no desktop to create it on)
+    LogNotWritten,      // the -log file could not be created or written
+    BackupNotWritten,   // the -backup file could not be created or written
+    ProfileNotLoaded,   // a user's hive could not be loaded (-allusers)
+    WouldNotRemove,     // a preview found a rule a removal could not apply in full
+    RestoreIncomplete,  // a key or value of the backup could not be put back
+    RestoreUnreadable,  // the -restore file could not be read or is malformed
+    PreviewWithoutLog,  // -silent -preview without -log: the report would go nowhere
+    ProfileNotUnloaded, // a user's hive loaded for the run stayed loaded (-allusers)
 };
 
 struct TRunNote {
@@ -40,6 +42,12 @@ public:
     void Note(TRunProblem Problem, const std::u16string& Detail = {});
     bool Has(TRunProblem Problem) const;
 
+    // What must be done before the run's result is told (the hives a run
+    // loaded unloaded, which may add a problem): set by the run while it
+    // lasts, run once by whoever writes the result, and by the run's end.
+    void SetFinish(std::function<void()> Finish) { FFinish = std::move(Finish); }
+    void Finish();
+
     int ProductsRequested() const { return FRequested; }
     int ProductsRemoved() const { return FRemoved; }
     // In the order they were noted.
@@ -49,6 +57,7 @@ private:
     int FRequested = 0;
     int FRemoved = 0;
     std::vector<TRunNote> FNotes;
+    std::function<void()> FFinish;
 };
 
 // The exit codes that -exitcode gives.

@@ -74,11 +74,13 @@ bool TZolvaProductInspector::ProductInspected() {
 }
 
 bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool applies = true;
-    for (const auto& root : roots) {
-        FRoot = &root;
-        if (!InspectRuleAt(Rule))
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductRemoveRule at = Rule;
+        at.Key = target.Key;
+        if (!InspectRuleAt(at))
             applies = false;
     }
     FRoot = nullptr;

@@ -18,23 +18,7 @@ TZolvaRuleProcessor::TZolvaRuleProcessor(TZolvaProduct* Product, TActivityLogger
     : FProduct(Product), FActivity(Activity), FRegistry(Registry) {}
 
 RegKey TZolvaRuleProcessor::GetRootHandle(TZolvaProductRootKey Root) {
-    switch (Root) {
-    case rkClassesRoot:
-        return kHkeyClassesRoot;
-    case rkCurrentUser:
-        return kHkeyCurrentUser;
-    case rkLocalMachine:
-        return kHkeyLocalMachine;
-    case rkUsers:
-        return kHkeyUsers;
-    case rkPerformanceData:
-        return kHkeyPerformanceData;
-    case rkCurrentConfig:
-        return kHkeyCurrentConfig;
-    case rkDynData:
-        return kHkeyDynData;
-    }
-    return kHkeyClassesRoot;
+    return TRuleRoots::RootHandle(Root);
 }
 
 void TZolvaRuleProcessor::LogActivity(TActivityAction Action, TActivitySeverity Severity,
@@ -55,10 +39,9 @@ void TZolvaRuleProcessor::LogResult(bool Succeeded, TZolvaResultActions Actions,
         LogActivity(Actions.second, FLogFailureSeverity, Data);
 }
 
-std::vector<TRuleRoot> TZolvaRuleProcessor::RootsOf(TZolvaProductRootKey Root) const {
-    if (FRoots != nullptr && Root == rkCurrentUser)
-        return FRoots->UserRoots();
-    return {TRuleRoot{GetRootHandle(Root), u""}};
+std::vector<TRuleTarget> TZolvaRuleProcessor::TargetsOf(TZolvaProductRootKey Root,
+                                                        const std::u16string& Key) const {
+    return TRuleRoots::TargetsOf(FRoots, Root, Key);
 }
 
 RegKey TZolvaRuleProcessor::RootHandle(TZolvaProductRootKey Root) const {
@@ -147,11 +130,13 @@ std::u16string ReadValueText(TRegistryAccess& Access, const std::u16string& Name
 } // namespace
 
 bool TZolvaProductDetector::CheckRule(const TZolvaProductDectectRule& Rule) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool holds = false;
-    for (const auto& root : roots) {
-        FRoot = &root;
-        holds = CheckRuleAt(Rule);
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductDectectRule at = Rule;
+        at.Key = target.Key;
+        holds = CheckRuleAt(at);
         if (holds)
             break;
     }
@@ -272,11 +257,13 @@ bool TZolvaProductRemover::ProductRemoved() {
 }
 
 bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool applied = true;
-    for (const auto& root : roots) {
-        FRoot = &root;
-        if (!ApplyRuleAt(Rule))
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductRemoveRule at = Rule;
+        at.Key = target.Key;
+        if (!ApplyRuleAt(at))
             applied = false;
     }
     FRoot = nullptr;

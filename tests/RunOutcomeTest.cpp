@@ -46,6 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CodeRow{"WindowNotCreated", {P::WindowNotCreated}, 3},
                     CodeRow{"LogNotWritten", {P::LogNotWritten}, 3},
                     CodeRow{"BackupNotWritten", {P::BackupNotWritten}, 3},
+                    CodeRow{"ProfileNotUnloaded", {P::ProfileNotUnloaded}, 1},
                     CodeRow{"UnknownOverRule", {P::RuleFailed, P::UnknownProduct}, 2},
                     CodeRow{"UnknownOverRuleInAnyOrder", {P::UnknownProduct, P::RuleFailed}, 2},
                     CodeRow{"LogOverUnknown", {P::UnknownProduct, P::LogNotWritten}, 3},
@@ -104,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ErrorPageTest,
 
 TEST(RunOutcomeTest, EveryProblemAndCodeHasItsOwnDescription) {
     std::vector<std::u16string> seen;
-    for (int p = 0; p <= static_cast<int>(P::BackupNotWritten); ++p) {
+    for (int p = 0; p <= static_cast<int>(P::ProfileNotUnloaded); ++p) {
         const std::u16string text = DescribeProblem(static_cast<TRunProblem>(p));
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(std::find(seen.begin(), seen.end(), text), seen.end());
