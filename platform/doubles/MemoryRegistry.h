@@ -100,6 +100,13 @@ public:
     std::vector<KeyContent> Content() const;
     // The kernel name of a root (\REGISTRY\MACHINE for HKEY_LOCAL_MACHINE).
     static std::u16string KernelName(RegKey root);
+    // Puts every root that many levels deeper below \REGISTRY (its kernel
+    // name gains as many backslashes, each an empty part, the shortest way to
+    // be deeper), so that a test reaches the registry's depth limit with a
+    // few keys instead of hundreds. Set before any key is made below a root.
+    void SetRootDepth(int levels);
+    // A root's kernel name in this registry (KernelName, deeper when set so).
+    const std::u16string& RootKernelName(RegKey root) const;
 
     // --- Faults.
     // An open asking for any of these access bits fails with 5.
@@ -173,6 +180,7 @@ private:
     Value& ExistingValue(RegKey root, const std::u16string& path, const std::u16string& name);
 
     std::map<RegKey, NodePtr> roots_;
+    std::vector<std::u16string> rootNames_; // RootKernelName when deeper; else empty
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 0x1000;
     uint64_t calls_ = 0;
