@@ -40,6 +40,8 @@ struct TTreeKey {
     platform::RegKey Handle = 0;
     // Below the walk's top key, parts joined by backslashes; empty for the top.
     std::u16string Path;
+    // Levels below the walk's top key (0 for the top).
+    uint32_t Level = 0;
     std::u16string KernelName;
     // A link is met as itself: it is never entered.
     bool IsLink = false;
@@ -104,9 +106,14 @@ public:
     // Calls Visit for the reached key and every key below it, parents before
     // children, subkeys in enumeration order; a link is visited but not
     // entered. Returns what was left out (TTreeGaps); Visit returns false to
-    // stop the walk.
+    // stop the walk. OnGap, when given, hears of each thing left out where it
+    // happens: at a visited key, the subkey it left alone (by name) or, with
+    // no name, the key's own subkeys (unreadable, or below the depth limit).
+    using TGapObserver =
+        std::function<void(const TTreeKey& Key, uint8_t Gap, const std::u16string* SubKey)>;
     uint8_t VisitTree(platform::RegKey Key, const std::u16string& KernelName,
-                      const std::function<bool(const TTreeKey&)>& Visit);
+                      const std::function<bool(const TTreeKey&)>& Visit,
+                      const TGapObserver& OnGap = {});
 
     // Why the last Reach was Refused: rfNone when the registry refused to
     // name a key on the way (so it could not be checked).
@@ -124,7 +131,7 @@ private:
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth,
                      uint8_t& Gaps);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
-                    uint8_t& Gaps);
+                    const TGapObserver& OnGap, uint8_t& Gaps);
     TKeyReach Refuse(TRefusal Refusal);
     // NotTheChild, when given, is set when the key opened is named otherwise.
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,

@@ -129,8 +129,16 @@ TEST_F(UserProfilesTest, AProductIsFoundWhenAnyProfileHoldsATraceAndPreviewedInE
     EXPECT_TRUE(detector.ProductPresent());
     TZolvaProductInspector inspector(&FProduct, &FLog, FRegistry);
     inspector.SetRoots(&roots);
+    TPreviewProduct record;
+    inspector.SetRecord(&record);
     FLog.Clear();
     EXPECT_TRUE(inspector.ProductInspected());
+    // The record names each user's hive as the report does.
+    ASSERT_GE(record.Rules.size(), 2u);
+    EXPECT_EQ(record.Rules[0].KeyPath(), u"HKEY_USERS\\" + kAlice + u"\\" + kTrace);
+    EXPECT_EQ(record.Rules[0].Status, psNotFound);
+    EXPECT_EQ(record.Rules[1].KeyPath(), u"HKEY_USERS\\" + kBob + u"\\" + kTrace);
+    EXPECT_EQ(record.Rules[1].Keys, 2u);
     const std::u16string report = FLog.Export({eoInfo});
     EXPECT_NE(report.find(u"Key \"HKEY_USERS\\" + kAlice + u"\\" + kTrace + u"\" not found"),
               std::u16string::npos);
