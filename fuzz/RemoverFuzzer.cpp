@@ -7,17 +7,17 @@
 // remover's answer, are what a plain model of the removal says: exactly the
 // rules' targets gone.
 //
-// In a state with a chain past the depth limit every root lies deep below
-// \REGISTRY (MemoryRegistry::SetRootDepth), so the limit is reached by a
-// chain of a few keys at exactly the depths a chain of hundreds reached from
-// the real roots: the states stay small, and such an input runs in a
-// fraction of the time.
+// A root that gets a chain past the depth limit lies deep below \REGISTRY
+// (MemoryRegistry::SetRootDepth), so the limit is reached by a chain of a few
+// keys at exactly the depths a chain of hundreds reached from the real root:
+// the states stay small, and such an input runs in a fraction of the time.
 #include "common/RegistryName.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "rules/RegistryTree.h"
 #include "rules/ZolvaRuleProcessor.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -78,48 +78,58 @@ struct Node {
 
 class Model {
 public:
-    Model(const MemoryRegistry& registry, const std::vector<MemoryRegistry::KeyContent>& content) {
+    explicit Model(const MemoryRegistry& registry) {
         std::vector<Node*> nodes;
-        nodes.reserve(content.size());
-        for (const auto& key : content) {
+        registry.VisitContent([&](const MemoryRegistry::KeyVisit& key) {
             auto node = std::make_unique<Node>();
+            node->name = *key.name;
             node->isLink = key.isLink;
             node->linkTarget = key.linkTarget;
-            node->values = key.values;
+            for (const auto* value : key.values)
+                node->values.push_back(*value);
             node->denyDelete = key.denyDelete;
             node->denied = key.deniedAccess;
             Node* raw = node.get();
             if (key.parent < 0) {
-                node->name = key.kernelName;
-                node->depth = KernelDepth(key.kernelName);
+                node->depth = KernelDepth(node->name);
                 node->top = raw;
                 for (RegKey root : {kHkeyClassesRoot, kHkeyCurrentUser, kHkeyLocalMachine,
                                     kHkeyUsers, kHkeyPerformanceData, kHkeyCurrentConfig})
-                    if (registry.RootKernelName(root) == key.kernelName)
+                    if (registry.RootKernelName(root) == node->name)
                         node->root = root;
                 roots_[node->root] = std::move(node);
             } else {
                 Node* parent = nodes[static_cast<size_t>(key.parent)];
-                node->name = key.kernelName.substr(
-                    content[static_cast<size_t>(key.parent)].kernelName.size() + 1);
                 node->parent = parent;
                 node->top = parent->top;
                 node->depth = parent->depth + 1;
                 parent->children.push_back(std::move(node));
             }
             nodes.push_back(raw);
-        }
+        });
     }
 
-    // Whether the registry holds what this model does: the entries of its
-    // Content, one per key in the same order (parents first, subkeys in
-    // enumeration order), compared without building the model's own.
-    bool Matches(const std::vector<MemoryRegistry::KeyContent>& content) const {
-        size_t index = 0;
+    // Whether the registry holds what this model does: key by key in the
+    // order of its content (parents first, subkeys in enumeration order),
+    // each with the same parent, name, link and values.
+    bool Matches(const MemoryRegistry& registry) const {
+        std::vector<std::pair<const Node*, int>> order;
         for (const auto& [root, node] : roots_)
-            if (!Matches(*node, -1, content, index))
-                return false;
-        return index == content.size();
+            Flatten(*node, -1, order);
+        size_t index = 0;
+        bool same = true;
+        registry.VisitContent([&](const MemoryRegistry::KeyVisit& key) {
+            if (!same || index >= order.size()) {
+                same = false;
+                return;
+            }
+            const auto& [node, parent] = order[index++];
+            same = key.parent == parent && *key.name == node->name && key.isLink == node->isLink &&
+                   key.linkTarget == node->linkTarget && key.values.size() == node->values.size() &&
+                   std::equal(key.values.begin(), key.values.end(), node->values.begin(),
+                              [](const auto* a, const auto& b) { return *a == b; });
+        });
+        return same && index == order.size();
     }
 
     // One removal rule; true when it succeeds.
@@ -300,31 +310,12 @@ private:
         return true;
     }
 
-    // Parents come first, so once a key's parent is the same only the last
-    // part of its kernel name is left to compare.
-    static bool Matches(const Node& node, int parent,
-                        const std::vector<MemoryRegistry::KeyContent>& content, size_t& index) {
-        if (index >= content.size())
-            return false;
-        const auto& key = content[index];
-        if (key.parent != parent || key.isLink != node.isLink ||
-            key.linkTarget != node.linkTarget || !(key.values == node.values))
-            return false;
-        if (parent < 0) {
-            if (key.kernelName != node.name)
-                return false;
-        } else {
-            const size_t from = content[static_cast<size_t>(parent)].kernelName.size() + 1;
-            if (key.kernelName.size() != from + node.name.size() ||
-                key.kernelName[from - 1] != u'\\' ||
-                key.kernelName.compare(from, std::u16string::npos, node.name) != 0)
-                return false;
-        }
-        const int self = static_cast<int>(index++);
+    static void Flatten(const Node& node, int parent,
+                        std::vector<std::pair<const Node*, int>>& out) {
+        out.emplace_back(&node, parent);
+        const int self = static_cast<int>(out.size()) - 1;
         for (const auto& child : node.children)
-            if (!Matches(*child, self, content, index))
-                return false;
-        return true;
+            Flatten(*child, self, out);
     }
 
     std::map<RegKey, std::unique_ptr<Node>> roots_;
@@ -333,13 +324,12 @@ private:
 // Builds a random state; a step the registry's content setup refuses (a
 // link over an existing key, a path through a dangling link) is skipped.
 // Without a registry it only reads the steps, as it would with one, and
-// tells whether they make a chain past the depth limit (whose roots must
-// then lie deep).
-bool Build(Input& in, MemoryRegistry* registry) {
+// collects the roots that get a chain past the depth limit (which must then
+// lie deep).
+void Build(Input& in, MemoryRegistry* registry, std::vector<RegKey>& chained) {
     if (registry != nullptr)
         for (RegKey root : {kHkeyLocalMachine, kHkeyCurrentUser})
             registry->CreateKey(root, u"T");
-    bool chained = false;
     const int steps = in.Byte() % 32;
     for (int step = 0; step < steps && in.Left() > 0; ++step) {
         const RegKey root = PickRoot(in);
@@ -381,9 +371,10 @@ bool Build(Input& in, MemoryRegistry* registry) {
             case 7: {
                 if (in.Byte() % 4 != 0)
                     break;
-                chained = true;
-                if (registry == nullptr)
+                if (registry == nullptr) {
+                    chained.push_back(root);
                     break;
+                }
                 // A chain down past the registry's depth limit.
                 std::u16string chain = path;
                 for (int depth = 0; depth < kChain; ++depth)
@@ -396,7 +387,6 @@ bool Build(Input& in, MemoryRegistry* registry) {
             // The step does not apply to this state.
         }
     }
-    return chained;
 }
 
 } // namespace
@@ -405,12 +395,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     MemoryRegistry registry;
     Input steps = in;
-    if (Build(steps, nullptr))
-        registry.SetRootDepth(kRootDepth);
-    Build(in, &registry);
-    const std::vector<MemoryRegistry::KeyContent> before = registry.Content();
-    Model model(registry, before);
-    FUZZ_CHECK(model.Matches(before));
+    std::vector<RegKey> chained;
+    Build(steps, nullptr, chained);
+    for (RegKey root : chained)
+        registry.SetRootDepth(root, kRootDepth);
+    Build(in, &registry, chained);
+    Model model(registry);
+    FUZZ_CHECK(model.Matches(registry));
 
     TZolvaProduct product(u"P");
     bool expected = true;
@@ -431,7 +422,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TZolvaProductRemover remover(&product, &log, registry);
     const bool removed = remover.ProductRemoved();
     FUZZ_CHECK(registry.OpenHandleCount() == 0);
-    FUZZ_CHECK(model.Matches(registry.Content()));
+    FUZZ_CHECK(model.Matches(registry));
     FUZZ_CHECK(removed == expected);
     return 0;
 }

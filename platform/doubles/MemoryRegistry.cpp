@@ -28,11 +28,10 @@ const std::u16string kWow64Node = u"Wow6432Node";
 
 } // namespace
 
-struct MemoryRegistry::Value {
-    std::u16string name;
+// Name, type and data as Content lists them, so that a visit refers to them.
+struct MemoryRegistry::Value : KeyContent::ValueContent {
+    Value() : ValueContent{{}, kRegNone, {}} {}
     std::u16string folded;
-    uint32_t type = kRegNone;
-    std::vector<uint8_t> data;
     long readError = 0;
     bool denyDelete = false;
 };
@@ -242,13 +241,14 @@ void MemoryRegistry::RemoveRoot(RegKey root) {
     roots_.erase(root);
 }
 
-void MemoryRegistry::SetRootDepth(int levels) {
-    rootNames_.clear();
-    if (levels <= 0)
-        return;
-    const std::u16string padding(static_cast<size_t>(levels), u'\\');
-    for (RegKey root = kHkeyClassesRoot; root <= kHkeyDynData; ++root)
-        rootNames_.push_back(KernelName(root) + padding);
+void MemoryRegistry::SetRootDepth(RegKey root, int levels) {
+    if (!IsPredefinedKey(root))
+        throw std::logic_error("MemoryRegistry: no such root");
+    if (rootNames_.empty())
+        for (RegKey each = kHkeyClassesRoot; each <= kHkeyDynData; ++each)
+            rootNames_.push_back(KernelName(each));
+    rootNames_[root - kHkeyClassesRoot] =
+        KernelName(root) + std::u16string(static_cast<size_t>(std::max(levels, 0)), u'\\');
 }
 
 const std::u16string& MemoryRegistry::RootKernelName(RegKey root) const {
@@ -387,6 +387,35 @@ std::vector<MemoryRegistry::KeyContent> MemoryRegistry::Content() const {
             next.emplace_back(child->second.get(), index);
     }
     return content;
+}
+
+void MemoryRegistry::VisitContent(const std::function<void(const KeyVisit&)>& visit) const {
+    KeyVisit key;
+    int count = 0;
+    std::vector<std::pair<const Node*, int>> next;
+    for (auto it = roots_.rbegin(); it != roots_.rend(); ++it)
+        next.emplace_back(it->second.get(), -1);
+    while (!next.empty()) {
+        const auto [node, parent] = next.back();
+        next.pop_back();
+        key.parent = parent;
+        key.name = parent < 0 ? &RootKernelName(node->rootKey) : &node->name;
+        key.isLink = node->isLink;
+        key.linkTarget.clear();
+        if (node->isLink && node->linkRoot != 0)
+            key.linkTarget.append(RootKernelName(node->linkRoot))
+                .append(1, u'\\')
+                .append(node->linkPath);
+        key.values.clear();
+        for (const auto& value : node->values)
+            key.values.push_back(&value);
+        key.denyDelete = node->denyDelete;
+        key.deniedAccess = node->deniedAccess;
+        visit(key);
+        const int index = count++;
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+            next.emplace_back(child->second.get(), index);
+    }
 }
 
 MemoryRegistry::Value& MemoryRegistry::ExistingValue(RegKey root, const std::u16string& path,
