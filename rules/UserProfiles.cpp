@@ -67,6 +67,24 @@ bool Contains(const std::vector<std::u16string>& names, const std::u16string& na
 
 } // namespace
 
+std::u16string ProfileStateText(TProfileState State) {
+    switch (State) {
+    case TProfileState::psLoaded:
+        return u"loaded";
+    case TProfileState::psLoadedForRun:
+        return u"loaded for the run";
+    case TProfileState::psSkipped:
+        return u"skipped";
+    case TProfileState::psNotLoaded:
+        return u"not loaded";
+    case TProfileState::psReadOnly:
+        return u"read-only";
+    case TProfileState::psNotUnloaded:
+        return u"not unloaded";
+    }
+    return u"";
+}
+
 TUserProfiles::TUserProfiles(IRegistry& Registry, IHives& Hives, TActivityLogger* Activity)
     : FRegistry(Registry), FHives(Hives), FActivity(Activity) {}
 
@@ -152,7 +170,7 @@ std::u16string TUserProfiles::NormalisedPath(const std::u16string& Path) {
 void TUserProfiles::Note(const std::u16string& Sid, const std::u16string& HiveName,
                          const std::u16string& File, TProfileState State,
                          const std::u16string& Reason) {
-    FOutcomes.push_back({Sid, HiveName, File, State, Reason});
+    FOutcomes.push_back({Sid, HiveName, File, State, Reason, FFolder});
     if (FActivity == nullptr)
         return;
     std::u16string text;
@@ -175,7 +193,7 @@ void TUserProfiles::Note(const std::u16string& Sid, const std::u16string& HiveNa
 
 void TUserProfiles::Warn(const std::u16string& Sid, const std::u16string& HiveName,
                          const std::u16string& File, const std::u16string& Why) {
-    FOutcomes.push_back({Sid, HiveName, File, TProfileState::psNotLoaded, Why});
+    FOutcomes.push_back({Sid, HiveName, File, TProfileState::psNotLoaded, Why, FFolder});
     ++FNotLoaded;
     if (FActivity != nullptr)
         FActivity->Log(asWarning, aaProfileNotLoaded, WithDetail(kUsers + Visible(HiveName), Why));
@@ -455,6 +473,7 @@ TProfileState TUserProfiles::Screen(const TListed& Profile, std::u16string& Reas
 
 void TUserProfiles::TakeListed(const TListed& Profile, const std::vector<std::u16string>& Loaded,
                                std::vector<TRuleRoot>& Users, std::vector<TRuleRoot>& Classes) {
+    FFolder = Profile.Folder;
     std::u16string reason;
     switch (const TProfileState state = Screen(Profile, reason)) {
     case TProfileState::psLoaded:
@@ -491,6 +510,7 @@ const TRuleRoots& TUserProfiles::Open() {
     for (const auto& profile : FListed)
         TakeListed(profile, loaded, users, classes);
     // Hives of user accounts loaded now that the list does not name.
+    FFolder.clear();
     for (const auto& name : loaded) {
         const bool isClasses = EndsWith(name, kClasses);
         const std::u16string sid = isClasses ? name.substr(0, name.size() - kClasses.size()) : name;
@@ -513,6 +533,7 @@ const TRuleRoots& TUserProfiles::Open() {
         }
     }
     if (!FDefaultFolder.empty()) {
+        FFolder = FDefaultFolder;
         const std::u16string name = kDefaultProfile;
         if (THive* hive = TakeHive(u"", name, FDefaultFolder, kUserHive, false, TMissing::tmNote))
             users.push_back(hive->Root);
@@ -536,6 +557,9 @@ const TRuleRoot* TUserProfiles::OpenUser(const std::u16string& HiveName) {
         classes ? HiveName.substr(0, HiveName.size() - kClasses.size()) : HiveName;
     const std::u16string& file = classes ? kClassesHive : kUserHive;
     ReadProfileList();
+    const TListed* profile = Listed(sid);
+    FFolder = sid == kDefaultProfile ? FDefaultFolder
+                                     : (profile != nullptr ? profile->Folder : std::u16string());
     THive* hive = nullptr;
     if (sid == kDefaultProfile) {
         if (FDefaultFolder.empty())
@@ -552,7 +576,6 @@ const TRuleRoot* TUserProfiles::OpenUser(const std::u16string& HiveName) {
         Note(sid, HiveName, u"", TProfileState::psLoaded, u"");
         return &hive->Root;
     }
-    const TListed* profile = Listed(sid);
     if (profile == nullptr) {
         Warn(sid, HiveName, u"", u"the profile list does not name it");
         return nullptr;

@@ -46,7 +46,12 @@ struct TProfileOutcome {
     std::u16string File;     // the hive file; empty when it was loaded already
     TProfileState State = TProfileState::psSkipped;
     std::u16string Reason;
+    std::u16string Folder; // the profile's folder, expanded; empty when the list names none
 };
+
+// A state in words, for a result file: "loaded", "loaded for the run",
+// "skipped", "not loaded", "read-only", "not unloaded".
+std::u16string ProfileStateText(TProfileState State);
 
 class TUserProfiles {
 public:
@@ -164,6 +169,7 @@ private:
     std::vector<TLoaded> FLoaded; // what this object loaded and has yet to unload
     std::vector<TClaim> FClaims;  // the hive files taken, so that none is taken twice
     std::vector<TProfileOutcome> FOutcomes;
+    std::u16string FFolder; // of the profile being taken, for its outcomes
     TRuleRoots FRoots;
 };
 

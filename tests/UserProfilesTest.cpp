@@ -244,6 +244,9 @@ TEST_P(ProfileListTest, TakesOnlyWellFormedUsersEachHiveFileOnce) {
             outcome = &o;
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->State, c.state);
+    // The folder, for a result file; none where the list's value is no folder.
+    EXPECT_EQ(outcome->Folder,
+              c.folder.find(u'\0') == std::u16string::npos ? FHives.ExpandFolder(c.folder) : u"");
     std::u16string shown = c.entry;
     std::replace(shown.begin(), shown.end(), u'\0', u'\u2400');
     const bool warned = c.state == TProfileState::psNotLoaded;
