@@ -58,6 +58,7 @@ void TRunExtras::TRun::Finish() noexcept {
     try {
         if (FProfiles->NotUnloaded() > 0)
             FExtras.FOutcome.Note(TRunProblem::ProfileNotUnloaded);
+        FExtras.FProfileOutcomes = FProfiles->Outcomes();
     } catch (...) {
         // Only exhausted memory gets here; the warning is in the log.
     }

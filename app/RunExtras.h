@@ -15,6 +15,7 @@
 #include "rules/UserProfiles.h"
 
 #include <memory>
+#include <vector>
 
 namespace keystrip {
 
@@ -25,6 +26,9 @@ public:
                TRunOutcome& Outcome);
 
     bool Preview() const { return FSwitches.Preview; }
+    // With -allusers: what became of each profile in the last run over them
+    // (for a result file), final once that run is over.
+    const std::vector<TProfileOutcome>& ProfileOutcomes() const { return FProfileOutcomes; }
     bool Restore() const { return FSwitches.RestoreFile.has_value(); }
 
     // For the length of one run over the catalogue: where its rules apply
@@ -57,6 +61,7 @@ private:
     platform::IHives* FHives;
     TRunOutcome& FOutcome;
     std::unique_ptr<IBackupSink> FBackup;
+    std::vector<TProfileOutcome> FProfileOutcomes;
 };
 
 } // namespace keystrip

@@ -551,6 +551,12 @@ TEST_F(UserProfilesTest, AHiveHeldOpenElsewhereGivesAWarningInTheLogAndExitCodeO
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_TRUE(outcome.Has(TRunProblem::ProfileNotUnloaded));
     EXPECT_EQ(ProcessExitCode(outcome, true), 1);
+    const auto& outcomes = extras.ProfileOutcomes();
+    EXPECT_NE(std::find_if(outcomes.begin(), outcomes.end(),
+                           [](const TProfileOutcome& o) {
+                               return o.HiveName == kBob && o.State == TProfileState::psNotUnloaded;
+                           }),
+              outcomes.end());
     held.Close();
 }
 
