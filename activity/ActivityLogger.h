@@ -49,6 +49,10 @@ enum TActivityAction : uint8_t {
     aaKeyNotRestored,        // key path; detail: why
     aaRestoreRefused,        // why nothing was written
     aaProfileNotLoaded,      // profile; detail: why
+    // What a restore would write (-preview with -restore).
+    aaStartRestorePreview,   // the backup file's name
+    aaKeyWouldBeRestored,    // key path; detail: how many values, or the link's target
+    aaKeyWouldNotBeRestored, // key path; detail: why
     // With every user's profile: what became of each one, and a hive loaded
     // for the run that could not be unloaded.
     aaProfileNote,        // profile; detail: what became of it and why

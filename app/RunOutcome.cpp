@@ -42,6 +42,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::ProfileNotLoaded:
     case TRunProblem::WouldNotRemove:
     case TRunProblem::RestoreIncomplete:
+    case TRunProblem::WouldNotRestore:
     case TRunProblem::ProfileNotUnloaded:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
@@ -53,6 +54,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::BackupNotWritten:
     case TRunProblem::RestoreUnreadable:
     case TRunProblem::PreviewWithoutLog:
+    case TRunProblem::RestoreCombined:
         return ecCouldNotStart;
     }
     return ecCouldNotStart;
@@ -105,9 +107,13 @@ std::u16string DescribeProblem(TRunProblem Problem) {
     case TRunProblem::RestoreIncomplete:
         return u"Not everything in the backup could be restored";
     case TRunProblem::RestoreUnreadable:
-        return u"The backup to restore could not be read";
+        return u"The backup to restore could not be read or was refused";
     case TRunProblem::PreviewWithoutLog:
         return u"-preview with -silent needs -log FILE for its report; nothing was written";
+    case TRunProblem::WouldNotRestore:
+        return u"A restore would not be complete";
+    case TRunProblem::RestoreCombined:
+        return u"-restore cannot be combined with -product or -backup; nothing was done";
     case TRunProblem::ProfileNotUnloaded:
         return u"A user's profile loaded for the run could not be unloaded";
     }
@@ -126,7 +132,8 @@ std::u16string DescribeExitCode(TExitCode Code) {
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
                u"window, a -log or -backup file that cannot be written, a -restore file that "
-               u"cannot be read, or -silent -preview without -log";
+               u"cannot be read or is refused, -restore with -product or -backup, or -silent "
+               u"-preview without -log";
     }
     return u"";
 }

@@ -12,19 +12,21 @@
 namespace keystrip {
 
 enum class TRunProblem : uint8_t {
-    RuleFailed,         // a product was not removed completely (a removal rule failed)
-    RunBrokeOff,        // a detection or removal run failed as a whole (error page 1001, 1002)
-    UnknownProduct,     // -product named no product the program knows
-    NoDefinitions,      // the product definitions could not be loaded (error page 1003)
-    TermsUnreadable,    // the terms text is missing or unreadable (error page 1000)
-    WindowNotCreated,   // the main window could not be created (no desktop to create it on)
-    LogNotWritten,      // the -log file could not be created or written
-    BackupNotWritten,   // the -backup file could not be created or written
-    ProfileNotLoaded,   // a user's hive could not be loaded (-allusers)
-    WouldNotRemove,     // a preview found a rule a removal could not apply in full
-    RestoreIncomplete,  // a key or value of the backup could not be put back
-    RestoreUnreadable,  // the -restore file could not be read or is malformed
-    PreviewWithoutLog,  // -silent -preview without -log: the report would go nowhere
+    RuleFailed,        // a product was not removed completely (a removal rule failed)
+    RunBrokeOff,       // a detection or removal run failed as a whole (error page 1001, 1002)
+    UnknownProduct,    // -product named no product the program knows
+    NoDefinitions,     // the product definitions could not be loaded (error page 1003)
+    TermsUnreadable,   // the terms text is missing or unreadable (error page 1000)
+    WindowNotCreated,  // the main window could not be created (no desktop to create it on)
+    LogNotWritten,     // the -log file could not be created or written
+    BackupNotWritten,  // the -backup file could not be created or written
+    ProfileNotLoaded,  // a user's hive could not be loaded (-allusers)
+    WouldNotRemove,    // a preview found a rule a removal could not apply in full
+    RestoreIncomplete, // a key or value of the backup could not be put back
+    RestoreUnreadable, // the -restore file could not be read or is malformed
+    PreviewWithoutLog, // -silent -preview without -log: the report would go nowhere
+    WouldNotRestore,   // a preview of a restore found a key it could not put back
+    RestoreCombined,   // -restore with -product or -backup: nothing was done
     ProfileNotUnloaded, // a user's hive loaded for the run stayed loaded (-allusers)
 };
 

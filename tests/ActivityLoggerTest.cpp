@@ -112,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatRow{aaBackupFile, u"Backup of everything deleted: \"X\""},
                     FormatRow{aaStartRestore, u"Restoring from \"X\""},
                     FormatRow{aaStopRestore, u"Done: X"},
-                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"}));
+                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"},
+                    FormatRow{aaStartRestorePreview,
+                              u"Checking what restoring from \"X\" would write"}));
 
 TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
     const std::pair<TActivityAction, std::u16string> rows[] = {
@@ -125,6 +127,8 @@ TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
         {aaKeyRestored, u"  Key \"X\" restored (Y)"},
         {aaKeyNotRestored, u"  Key \"X\" not restored (Y)"},
         {aaProfileNotLoaded, u"Profile \"X\" not loaded (Y)"},
+        {aaKeyWouldBeRestored, u"  Key \"X\" would be restored (Y)"},
+        {aaKeyWouldNotBeRestored, u"  Key \"X\" would not be restored (Y)"},
         {aaProfileNote, u"Profile \"X\": Y"},
         {aaProfileNotUnloaded, u"Profile \"X\" not unloaded (Y)"},
         {aaKeyRefused, u"  Key \"X\" not deleted (Y)"},
