@@ -61,9 +61,13 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u")", u"\" would be restored ("},
     {u"  Key \"", u")", u"\" would not be restored ("},
     {u"  Backup: ", u""},
+    {u"Profile \"", u"", u"\": "},
+    {u"Profile \"", u")", u"\" not unloaded ("},
+    {u"  Key \"", u")", u"\" not deleted ("},
+    {u"  Name \"", u")", u"\" not deleted ("},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];
-static_assert(kActionCount == aaRestoreNote + 1, "one format per action");
+static_assert(kActionCount == aaNameRefused + 1, "one format per action");
 
 } // namespace
 

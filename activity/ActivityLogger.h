@@ -54,6 +54,14 @@ enum TActivityAction : uint8_t {
     aaKeyWouldBeRestored,    // key path; detail: how many values, or the link's target
     aaKeyWouldNotBeRestored, // key path; detail: why
     aaRestoreNote,           // what of a backup is not restored, and why
+    // With every user's profile: what became of each one, and a hive loaded
+    // for the run that could not be unloaded.
+    aaProfileNote,        // profile; detail: what became of it and why
+    aaProfileNotUnloaded, // profile; detail: why, and where it stays loaded
+    // A deletion the program itself refused, with the reason (a link on the
+    // way, a key deeper than the registry allows, a name holding NUL).
+    aaKeyRefused,  // key path; detail: why
+    aaNameRefused, // value path; detail: why
 };
 
 // The data of an entry with a detail: subject and detail joined by a NUL,

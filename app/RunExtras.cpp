@@ -13,10 +13,17 @@ TRunExtras::TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry,
     : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {}
 
 TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Removal)
-    : FProducts(Products) {
+    : FExtras(Extras), FProducts(Products) {
     if (Extras.FSwitches.AllUsers && Extras.FHives != nullptr) {
         FProfiles =
             std::make_unique<TUserProfiles>(Extras.FRegistry, *Extras.FHives, Products.Activity());
+        // A detection's notes stay out of the report, as its checks do.
+        if (!Removal)
+            FProfiles->SetNotes(asDebug, u"included");
+        else if (Extras.FSwitches.Preview)
+            FProfiles->SetNotes(asInfo, u"would be cleaned");
+        else
+            FProfiles->SetNotes(asInfo, u"cleaned");
         Products.SetRoots(&FProfiles->Open());
         if (FProfiles->NotLoaded() > 0)
             Extras.FOutcome.Note(TRunProblem::ProfileNotLoaded);
@@ -34,10 +41,28 @@ TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Remova
         }
         Products.SetBackup(Extras.FBackup.get());
     }
+    // Last, so that no constructor that failed leaves it behind.
+    if (FProfiles)
+        Extras.FOutcome.SetFinish([this] { Finish(); });
 }
 
 TRunExtras::TRun::~TRun() {
+    FExtras.FOutcome.SetFinish(nullptr);
+    Finish();
+}
+
+void TRunExtras::TRun::Finish() noexcept {
     FProducts.SetRoots(nullptr);
+    if (!FProfiles)
+        return;
+    FProfiles->Close();
+    try {
+        if (FProfiles->NotUnloaded() > 0)
+            FExtras.FOutcome.Note(TRunProblem::ProfileNotUnloaded);
+        FExtras.FProfileOutcomes = FProfiles->Outcomes();
+    } catch (...) {
+        // Only exhausted memory gets here; the warning is in the log.
+    }
 }
 
 bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {

@@ -15,6 +15,7 @@
 #include "rules/UserProfiles.h"
 
 #include <memory>
+#include <vector>
 
 namespace keystrip {
 
@@ -29,6 +30,9 @@ public:
     void SetKeySecurity(platform::IKeySecurity& Security) { FSecurity = &Security; }
 
     bool Preview() const { return FSwitches.Preview; }
+    // With -allusers: what became of each profile in the last run over them
+    // (for a result file), final once that run is over.
+    const std::vector<TProfileOutcome>& ProfileOutcomes() const { return FProfileOutcomes; }
     bool Restore() const { return FSwitches.RestoreFile.has_value(); }
 
     // For the length of one run over the catalogue: where its rules apply
@@ -41,6 +45,10 @@ public:
         TRun& operator=(const TRun&) = delete;
 
     private:
+        // Lets go of the profiles' hives and notes what that came to.
+        void Finish() noexcept;
+
+        TRunExtras& FExtras;
         TZolvaProducts& FProducts;
         std::unique_ptr<TUserProfiles> FProfiles;
     };
@@ -66,6 +74,7 @@ private:
     platform::IKeySecurity* FSecurity = &platform::SystemKeySecurity();
     std::unique_ptr<IBackupLedger> FLedger;
     std::unique_ptr<IBackupSink> FBackup;
+    std::vector<TProfileOutcome> FProfileOutcomes;
 };
 
 } // namespace keystrip

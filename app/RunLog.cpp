@@ -100,6 +100,8 @@ TRunLog::TRunLog(std::u16string FileName, std::u16string CommandLine, bool ExitC
 bool TRunLog::Write(const TActivityLogger* Activity, TRunOutcome& Outcome) {
     if (FResult)
         return *FResult;
+    // What the run still has to do (unloading hives) belongs in the log.
+    Outcome.Finish();
     FResult = false;
     if (FFileName.empty()) {
         Outcome.Note(TRunProblem::LogNotWritten, u"no file name follows -log");

@@ -22,6 +22,14 @@ void TRunOutcome::Note(TRunProblem Problem, const std::u16string& Detail) {
     FNotes.push_back(TRunNote{Problem, Detail});
 }
 
+void TRunOutcome::Finish() {
+    if (FFinish) {
+        const std::function<void()> finish = std::move(FFinish);
+        FFinish = nullptr;
+        finish();
+    }
+}
+
 bool TRunOutcome::Has(TRunProblem Problem) const {
     return std::any_of(FNotes.begin(), FNotes.end(),
                        [Problem](const TRunNote& note) { return note.Problem == Problem; });
@@ -35,6 +43,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::WouldNotRemove:
     case TRunProblem::RestoreIncomplete:
     case TRunProblem::WouldNotRestore:
+    case TRunProblem::ProfileNotUnloaded:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
         return ecUnknownProduct;
@@ -105,6 +114,8 @@ std::u16string DescribeProblem(TRunProblem Problem) {
         return u"A restore would not be complete";
     case TRunProblem::RestoreCombined:
         return u"-restore cannot be combined with -product or -backup; nothing was done";
+    case TRunProblem::ProfileNotUnloaded:
+        return u"A user's profile loaded for the run could not be unloaded";
     }
     return u"Unknown problem";
 }

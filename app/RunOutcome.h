@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ enum class TRunProblem : uint8_t {
     PreviewWithoutLog, // -silent -preview without -log: the report would go nowhere
     WouldNotRestore,   // a preview of a restore found a key it could not put back
     RestoreCombined,   // -restore with -product or -backup: nothing was done
+    ProfileNotUnloaded, // a user's hive loaded for the run stayed loaded (-allusers)
 };
 
 struct TRunNote {
@@ -42,6 +44,12 @@ public:
     void Note(TRunProblem Problem, const std::u16string& Detail = {});
     bool Has(TRunProblem Problem) const;
 
+    // What must be done before the run's result is told (the hives a run
+    // loaded unloaded, which may add a problem): set by the run while it
+    // lasts, run once by whoever writes the result, and by the run's end.
+    void SetFinish(std::function<void()> Finish) { FFinish = std::move(Finish); }
+    void Finish();
+
     int ProductsRequested() const { return FRequested; }
     int ProductsRemoved() const { return FRemoved; }
     // In the order they were noted.
@@ -51,6 +59,7 @@ private:
     int FRequested = 0;
     int FRemoved = 0;
     std::vector<TRunNote> FNotes;
+    std::function<void()> FFinish;
 };
 
 // The exit codes that -exitcode gives.

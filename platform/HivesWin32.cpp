@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace keystrip::platform {
 
 namespace {
@@ -13,22 +15,6 @@ const wchar_t* Wide(const std::u16string& text) {
 std::u16string Text(const wchar_t* text, size_t length) {
     return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
-
-class Key {
-public:
-    Key() = default;
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 long EnumNames(HKEY key, std::vector<std::u16string>& names) {
     names.clear();
@@ -56,35 +42,57 @@ long Win32Hives::LoadedHives(std::vector<std::u16string>& Names) {
     return EnumNames(HKEY_USERS, Names);
 }
 
-long Win32Hives::ListedProfiles(std::vector<ListedProfile>& Profiles) {
-    Profiles.clear();
-    Key list;
-    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                               L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
-                               KEY_READ | kSystemView, list.Out());
-    if (error == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (error != ERROR_SUCCESS)
-        return error;
-    std::vector<std::u16string> sids;
-    if ((error = EnumNames(list.Get(), sids)) != ERROR_SUCCESS)
-        return error;
-    for (const auto& sid : sids) {
-        ListedProfile profile{sid, u""};
-        wchar_t folder[MAX_PATH * 2] = {};
-        DWORD size = sizeof folder - sizeof(wchar_t);
-        if (RegGetValueW(list.Get(), Wide(sid), L"ProfileImagePath",
-                         RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, folder,
-                         &size) == ERROR_SUCCESS &&
-            folder[0] != L'\0') {
-            wchar_t expanded[MAX_PATH * 2] = {};
-            const DWORD length = ExpandEnvironmentStringsW(folder, expanded, MAX_PATH * 2);
-            if (length > 0 && length <= MAX_PATH * 2)
-                profile.HiveFile = Text(expanded, wcslen(expanded)) + u"\\NTUSER.DAT";
-        }
-        Profiles.push_back(std::move(profile));
+long Win32Hives::OpenProfileList(RegKey& Key) {
+    HKEY list = nullptr;
+    const LONG error =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(kProfileListPath), 0, KEY_READ | kSystemView, &list);
+    if (error == ERROR_SUCCESS)
+        Key = reinterpret_cast<RegKey>(list);
+    return error;
+}
+
+std::u16string Win32Hives::ExpandFolder(const std::u16string& Folder) {
+    std::vector<wchar_t> expanded(Folder.size() + 1 + MAX_PATH);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ExpandEnvironmentStringsW(Wide(Folder), expanded.data(),
+                                                       static_cast<DWORD>(expanded.size()));
+        if (length == 0)
+            return Folder;
+        if (length <= expanded.size())
+            return Text(expanded.data(), wcslen(expanded.data()));
+        expanded.resize(length);
     }
-    return ERROR_SUCCESS;
+    return Folder;
+}
+
+// Every step from the folder down is looked at as itself: a junction or a
+// symbolic link on the way (which the folder's owner can make) is refused.
+long Win32Hives::HiveFileState(const std::u16string& Folder, const std::u16string& RelativeFile) {
+    std::u16string path = Folder;
+    size_t start = 0;
+    while (start <= RelativeFile.size()) {
+        size_t end = RelativeFile.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = RelativeFile.size();
+        const bool last = end == RelativeFile.size();
+        path += u'\\';
+        path.append(RelativeFile, start, end - start);
+        const DWORD attributes = GetFileAttributesW(Wide(path));
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                       ? kErrorFileNotFound
+                       : static_cast<long>(error);
+        }
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return kErrorCantAccessFile;
+        if (last)
+            return attributes & FILE_ATTRIBUTE_DIRECTORY ? kErrorFileNotFound : ERROR_SUCCESS;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return kErrorFileNotFound;
+        start = end + 1;
+    }
+    return kErrorFileNotFound;
 }
 
 long Win32Hives::EnablePrivileges() {

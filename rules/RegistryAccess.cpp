@@ -136,23 +136,47 @@ TKeyReach TRegistryAccess::ReachKey(const std::u16string& Key) {
     CloseKey();
     RegKeyHandle key;
     std::u16string kernelName;
-    const TKeyReach reach =
-        TRegistryTree(FRegistry, FAccess).Reach(FRootKey, Key, false, key, kernelName);
+    TRegistryTree tree(FRegistry, FAccess);
+    const TKeyReach reach = tree.Reach(FRootKey, Key, false, key, kernelName);
+    FRefusal = tree.LastRefusal();
     if (reach == TKeyReach::Reached)
         FCurrentKey = std::move(key);
     return reach;
 }
 
 bool TRegistryAccess::DeleteKey(const std::u16string& Key) {
+    TRefusal refusal = TRefusal::rfNone;
+    return DeleteKey(Key, refusal);
+}
+
+bool TRegistryAccess::DeleteKey(const std::u16string& Key, TRefusal& Refusal) {
+    Refusal = TRefusal::rfNone;
     // Deleting a whole root would wipe every key below it.
-    if (NamesRoot(Key))
+    if (NamesRoot(Key)) {
+        Refusal = TRefusal::rfNamesRoot;
         return false;
+    }
+    if (TRegistryTree::HasNul(Key)) {
+        Refusal = TRefusal::rfHoldsNul;
+        return false;
+    }
     TRegistryTree tree(FRegistry, FAccess);
     RegKeyHandle key;
     std::u16string kernelName;
-    if (tree.Reach(FRootKey, Key, true, key, kernelName) != TKeyReach::Reached)
+    switch (tree.Reach(FRootKey, Key, true, key, kernelName)) {
+    case TKeyReach::Absent:
         return false;
-    return tree.DeleteTree(key.Get(), kernelName);
+    case TKeyReach::Refused:
+        Refusal = tree.LastRefusal();
+        return false;
+    case TKeyReach::Reached:
+        break;
+    }
+    uint8_t gaps = tgNone;
+    const bool deleted = tree.DeleteTree(key.Get(), kernelName, &gaps);
+    if (!deleted)
+        Refusal = RefusalOf(gaps);
+    return deleted;
 }
 
 } // namespace keystrip

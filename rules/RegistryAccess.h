@@ -38,6 +38,8 @@ public:
     // steered by a link a user could plant (see TRegistryTree). On Reached it
     // becomes the open key.
     TKeyReach ReachKey(const std::u16string& Key);
+    // Why the last ReachKey was Refused (TRegistryTree::LastRefusal).
+    TRefusal ReachRefusal() const { return FRefusal; }
     bool HasOpenKey() const { return static_cast<bool>(FCurrentKey); }
     platform::RegKey CurrentKey() const { return FCurrentKey.Get(); }
     void CloseKey();
@@ -65,6 +67,9 @@ public:
     // itself (empty or only backslashes), holding a NUL or refused on the way
     // deletes nothing and gives false.
     bool DeleteKey(const std::u16string& Key);
+    // The same; when the key stays, Refusal tells whether the program left
+    // it alone and why (rfNone: the registry refused the deletion).
+    bool DeleteKey(const std::u16string& Key, TRefusal& Refusal);
 
     // True for an empty path or one of only backslashes: it names the root.
     static bool NamesRoot(const std::u16string& Key);
@@ -76,6 +81,7 @@ private:
     uint32_t FAccess;
     platform::RegKey FRootKey = platform::kHkeyCurrentUser;
     platform::RegKeyHandle FCurrentKey;
+    TRefusal FRefusal = TRefusal::rfNone;
 };
 
 } // namespace keystrip

@@ -68,6 +68,32 @@ std::u16string ChildName(const std::u16string& parent, const std::u16string& nam
 
 } // namespace
 
+std::u16string RefusalText(TRefusal Refusal) {
+    switch (Refusal) {
+    case TRefusal::rfNone:
+        break;
+    case TRefusal::rfNamesRoot:
+        return u"it names a whole root";
+    case TRefusal::rfHoldsNul:
+        return u"its name holds a NUL character";
+    case TRefusal::rfSteered:
+        return u"the way to it leads through a registry link";
+    case TRefusal::rfNotWhatItSays:
+        return u"a key inside it is not what its name says";
+    case TRefusal::rfTooDeep:
+        return u"keys inside it lie below the registry's depth limit";
+    }
+    return u"access denied or locked";
+}
+
+TRefusal RefusalOf(uint8_t Gaps) {
+    if (Gaps & tgTooDeep)
+        return TRefusal::rfTooDeep;
+    if (Gaps & tgRefused)
+        return TRefusal::rfNotWhatItSays;
+    return TRefusal::rfNone;
+}
+
 int KernelDepth(const std::u16string& KernelName) {
     int separators = 0;
     for (char16_t c : KernelName)
@@ -84,17 +110,18 @@ TKeyReach TRegistryTree::Reach(RegKey Root, const std::u16string& Path, bool Ope
                                bool* Created) {
     Key.Close();
     KernelName.clear();
+    FRefusal = TRefusal::rfNone;
     if (HasNul(Path))
-        return TKeyReach::Refused;
+        return Refuse(TRefusal::rfHoldsNul);
     const std::vector<std::u16string> parts = SplitRegistryPath(Path);
     // A root itself is never reached: no rule owns one.
     if (parts.empty())
-        return TKeyReach::Refused;
+        return Refuse(TRefusal::rfNamesRoot);
     // Below an open key (a user's hive loaded elsewhere), every part is
     // checked against that key's name.
     std::u16string currentName;
     if (!IsPredefinedKey(Root) && FRegistry.QueryKeyName(Root, currentName) != kErrorSuccess)
-        return TKeyReach::Refused;
+        return Refuse(TRefusal::rfNone);
     RegKeyHandle current;
     for (size_t i = 0; i < parts.size(); ++i) {
         const bool leaf = i + 1 == parts.size();
@@ -158,14 +185,16 @@ TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& 
     if (error != kErrorSuccess)
         return TKeyReach::Absent;
 
+    // What cannot be named cannot be checked: the registry refused that.
     if (FRegistry.QueryKeyName(Key.Get(), Name) != kErrorSuccess)
-        return TKeyReach::Refused; // what cannot be named cannot be checked
+        return Refuse(TRefusal::rfNone);
     const bool expected =
         first ? RootHolds(Root, HiveOf(Name)) &&
                     (EndsWithPart(Name, Part) || EndsWithPart(Name, Part + u"\\Wow6432Node"))
               : IsChildName(Name, ParentName, Part);
+    // A part that opens as another key was reached through a link.
     if (!expected)
-        return TKeyReach::Refused;
+        return Refuse(TRefusal::rfSteered);
     if (AsLink || !canRead)
         return TKeyReach::Reached;
 
@@ -186,14 +215,15 @@ TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& 
     // A link a user could plant (in a user's hive, or leading into one) would
     // steer the program into keys no rule names.
     if (HiveOf(Name) != THive::Machine || HiveOf(target) != THive::Machine)
-        return TKeyReach::Refused;
+        return Refuse(TRefusal::rfSteered);
     Key.Close();
     if (open(0, access, Key) != kErrorSuccess)
         return TKeyReach::Absent;
     std::u16string resolved;
-    if (FRegistry.QueryKeyName(Key.Get(), resolved) != kErrorSuccess ||
-        !SameRegistryName(resolved, target))
-        return TKeyReach::Refused;
+    if (FRegistry.QueryKeyName(Key.Get(), resolved) != kErrorSuccess)
+        return Refuse(TRefusal::rfNone);
+    if (!SameRegistryName(resolved, target))
+        return Refuse(TRefusal::rfSteered);
     Name = std::move(resolved);
     return TKeyReach::Reached;
 }
@@ -218,15 +248,24 @@ bool TRegistryTree::ReadLink(RegKey Key, std::u16string& Target) {
 // Opens a subkey by its counted name, as itself even when it is a link, and
 // checks that it is that very child: a key that names another (a followed
 // link, a parent reopened by a cut name) is left alone.
+TKeyReach TRegistryTree::Refuse(TRefusal Refusal) {
+    FRefusal = Refusal;
+    return TKeyReach::Refused;
+}
+
 bool TRegistryTree::OpenChild(RegKey Parent, const std::u16string& ParentName,
                               const std::u16string& Name, uint32_t Access, RegKeyHandle& Child,
-                              std::u16string& ChildKernelName) {
+                              std::u16string& ChildKernelName, bool* NotTheChild) {
     if (OpenSubKeyHandle(FRegistry, Parent, Name, kOptionOpenLink, Access, Child) !=
             kErrorSuccess &&
         OpenSubKeyHandle(FRegistry, Parent, Name, kOptionOpenLink, kDelete, Child) != kErrorSuccess)
         return false;
-    return FRegistry.QueryKeyName(Child.Get(), ChildKernelName) == kErrorSuccess &&
-           IsChildName(ChildKernelName, ParentName, Name);
+    if (FRegistry.QueryKeyName(Child.Get(), ChildKernelName) != kErrorSuccess)
+        return false;
+    const bool child = IsChildName(ChildKernelName, ParentName, Name);
+    if (!child && NotTheChild != nullptr)
+        *NotTheChild = true;
+    return child;
 }
 
 // A key that holds a link's value is a link when opening it by name leads
@@ -247,26 +286,39 @@ bool TRegistryTree::IsLinkKey(RegKey Parent, const std::u16string& Name, TTreeKe
     return true;
 }
 
-bool TRegistryTree::DeleteTree(RegKey Key, const std::u16string& KernelName) {
-    return DeleteBelow(Key, KernelName, KernelDepth(KernelName));
+bool TRegistryTree::DeleteTree(RegKey Key, const std::u16string& KernelName, uint8_t* Gaps) {
+    uint8_t gaps = tgNone;
+    const bool deleted = DeleteBelow(Key, KernelName, KernelDepth(KernelName), gaps);
+    if (Gaps != nullptr)
+        *Gaps = gaps;
+    return deleted;
 }
 
-bool TRegistryTree::DeleteBelow(RegKey Key, const std::u16string& KernelName, int Depth) {
+bool TRegistryTree::DeleteBelow(RegKey Key, const std::u16string& KernelName, int Depth,
+                                uint8_t& Gaps) {
     // A link opened as itself has no subkeys, so it is deleted itself.
     uint32_t subKeys = 0;
     uint32_t values = 0;
-    if (Depth < kMaxDepth && FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess) {
+    const bool tooDeep = Depth >= kMaxDepth;
+    if (!tooDeep && FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess) {
         std::u16string name;
         for (uint32_t index = subKeys; index-- > 0;) {
             if (FRegistry.EnumSubKey(Key, index, name) != kErrorSuccess)
                 continue;
             RegKeyHandle child;
             std::u16string childName;
-            if (OpenChild(Key, KernelName, name, FAccess, child, childName))
-                DeleteBelow(child.Get(), childName, Depth + 1);
+            bool notTheChild = false;
+            if (OpenChild(Key, KernelName, name, FAccess, child, childName, &notTheChild))
+                DeleteBelow(child.Get(), childName, Depth + 1, Gaps);
+            else if (notTheChild)
+                Gaps |= tgRefused;
         }
     }
-    return FRegistry.DeleteOpenKey(Key) == kErrorSuccess;
+    const bool deleted = FRegistry.DeleteOpenKey(Key) == kErrorSuccess;
+    // At the limit its subkeys were not gone into: they are what keeps it.
+    if (!deleted && tooDeep)
+        Gaps |= tgTooDeep;
+    return deleted;
 }
 
 uint8_t TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,

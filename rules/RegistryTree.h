@@ -61,6 +61,21 @@ enum TTreeGaps : uint8_t {
     tgStopped = 8,    // the visitor stopped the walk
 };
 
+// Why a rule's key or value is left alone: the program's own refusals, each
+// with the reason the log gives for it. rfNone: the registry itself refused
+// (access denied, or a key in use).
+enum class TRefusal : uint8_t {
+    rfNone,
+    rfNamesRoot,     // the key names a whole root
+    rfHoldsNul,      // a name holding NUL, which C-string calls would cut short
+    rfSteered,       // a registry link, or a key that is not what was asked for, on its way
+    rfNotWhatItSays, // a key inside the tree that is not the child asked for
+    rfTooDeep,       // keys inside the tree below the registry's depth limit
+};
+std::u16string RefusalText(TRefusal Refusal);
+// The refusal a walk's gaps (TTreeGaps) stand for; rfNone when none does.
+TRefusal RefusalOf(uint8_t Gaps);
+
 class TRegistryTree {
 public:
     // The deepest a key can sit in the registry (levels below \REGISTRY).
@@ -88,8 +103,10 @@ public:
     // Deletes the reached key with its whole subtree, from the last subkey
     // down; true iff the key itself is gone. What cannot be deleted (refused,
     // too deep, or refused by the registry) stays, with the keys on the path
-    // down to it.
-    bool DeleteTree(platform::RegKey Key, const std::u16string& KernelName);
+    // down to it; Gaps, when given, gets tgRefused and tgTooDeep for what was
+    // left alone.
+    bool DeleteTree(platform::RegKey Key, const std::u16string& KernelName,
+                    uint8_t* Gaps = nullptr);
 
     // Calls Visit for the reached key and every key below it, parents before
     // children, subkeys in enumeration order; a link is visited but not
@@ -103,6 +120,10 @@ public:
                       const std::function<bool(const TTreeKey&)>& Visit,
                       const TGapObserver& OnGap = {});
 
+    // Why the last Reach was Refused: rfNone when the registry refused to
+    // name a key on the way (so it could not be checked).
+    TRefusal LastRefusal() const { return FRefusal; }
+
     // True for a name a C-string call cannot address (it holds a NUL).
     static bool HasNul(const std::u16string& Name) {
         return Name.find(u'\0') != std::u16string::npos;
@@ -112,18 +133,22 @@ private:
     TKeyReach Step(platform::RegKey Root, platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Part, bool Leaf, bool AsLink, TReachMode Mode,
                    platform::RegKeyHandle& Key, std::u16string& Name, bool& Created);
-    bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
+    bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth,
+                     uint8_t& Gaps);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
                     const TGapObserver& OnGap, uint8_t& Gaps);
+    TKeyReach Refuse(TRefusal Refusal);
+    // NotTheChild, when given, is set when the key opened is named otherwise.
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Name, uint32_t Access, platform::RegKeyHandle& Child,
-                   std::u16string& ChildKernelName);
+                   std::u16string& ChildKernelName, bool* NotTheChild = nullptr);
     bool ReadLink(platform::RegKey Key, std::u16string& Target);
     bool IsLinkKey(platform::RegKey Parent, const std::u16string& Name, TTreeKey& Key);
 
     platform::IRegistry& FRegistry;
     uint32_t FAccess;
     bool FFollowLinks = true;
+    TRefusal FRefusal = TRefusal::rfNone;
 };
 
 // The number of levels below \REGISTRY of a kernel name.

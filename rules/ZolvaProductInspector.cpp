@@ -12,9 +12,9 @@ using namespace platform;
 
 namespace {
 
-const std::u16string kNamesRoot = u"it names a whole root";
-const std::u16string kHoldsNul = u"its name holds a NUL character";
-const std::u16string kSteered = u"the way to it leads through a registry link";
+const std::u16string kNamesRoot = RefusalText(TRefusal::rfNamesRoot);
+const std::u16string kHoldsNul = RefusalText(TRefusal::rfHoldsNul);
+const std::u16string kSteered = RefusalText(TRefusal::rfSteered);
 const std::u16string kUnreadablePart = u"part of it cannot be read";
 const std::u16string kCheckFailed = u"an error stopped the check";
 
@@ -86,20 +86,22 @@ void TZolvaProductInspector::Note(TPreviewStatus Status, const std::u16string& R
 }
 
 bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule, int Index) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool applies = true;
-    for (const auto& root : roots) {
-        FRoot = &root;
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductRemoveRule at = Rule;
+        at.Key = target.Key;
         if (FRecord != nullptr) {
             FRule = &FRecord->Rules.emplace_back();
             FRule->RuleIndex = Index;
-            FRule->Action = Rule.Action;
-            FRule->RootText = RootText(Rule.Root);
-            FRule->Key = Rule.Key;
-            if (Rule.Action == raNameOnly)
-                FRule->ValueName = Rule.Name;
+            FRule->Action = at.Action;
+            FRule->RootText = RootText(at.Root);
+            FRule->Key = at.Key;
+            if (at.Action == raNameOnly)
+                FRule->ValueName = at.Name;
         }
-        if (!InspectRuleAt(Rule))
+        if (!InspectRuleAt(at))
             applies = false;
     }
     FRoot = nullptr;

@@ -18,23 +18,7 @@ TZolvaRuleProcessor::TZolvaRuleProcessor(TZolvaProduct* Product, TActivityLogger
     : FProduct(Product), FActivity(Activity), FRegistry(Registry) {}
 
 RegKey TZolvaRuleProcessor::GetRootHandle(TZolvaProductRootKey Root) {
-    switch (Root) {
-    case rkClassesRoot:
-        return kHkeyClassesRoot;
-    case rkCurrentUser:
-        return kHkeyCurrentUser;
-    case rkLocalMachine:
-        return kHkeyLocalMachine;
-    case rkUsers:
-        return kHkeyUsers;
-    case rkPerformanceData:
-        return kHkeyPerformanceData;
-    case rkCurrentConfig:
-        return kHkeyCurrentConfig;
-    case rkDynData:
-        return kHkeyDynData;
-    }
-    return kHkeyClassesRoot;
+    return TRuleRoots::RootHandle(Root);
 }
 
 void TZolvaRuleProcessor::LogActivity(TActivityAction Action, TActivitySeverity Severity,
@@ -55,10 +39,9 @@ void TZolvaRuleProcessor::LogResult(bool Succeeded, TZolvaResultActions Actions,
         LogActivity(Actions.second, FLogFailureSeverity, Data);
 }
 
-std::vector<TRuleRoot> TZolvaRuleProcessor::RootsOf(TZolvaProductRootKey Root) const {
-    if (FRoots != nullptr && Root == rkCurrentUser)
-        return FRoots->UserRoots();
-    return {TRuleRoot{GetRootHandle(Root), u""}};
+std::vector<TRuleTarget> TZolvaRuleProcessor::TargetsOf(TZolvaProductRootKey Root,
+                                                        const std::u16string& Key) const {
+    return TRuleRoots::TargetsOf(FRoots, Root, Key);
 }
 
 RegKey TZolvaRuleProcessor::RootHandle(TZolvaProductRootKey Root) const {
@@ -147,11 +130,13 @@ std::u16string ReadValueText(TRegistryAccess& Access, const std::u16string& Name
 } // namespace
 
 bool TZolvaProductDetector::CheckRule(const TZolvaProductDectectRule& Rule) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool holds = false;
-    for (const auto& root : roots) {
-        FRoot = &root;
-        holds = CheckRuleAt(Rule);
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductDectectRule at = Rule;
+        at.Key = target.Key;
+        holds = CheckRuleAt(at);
         if (holds)
             break;
     }
@@ -272,11 +257,13 @@ bool TZolvaProductRemover::ProductRemoved() {
 }
 
 bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
-    const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
+    const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool applied = true;
-    for (const auto& root : roots) {
-        FRoot = &root;
-        if (!ApplyRuleAt(Rule))
+    for (const auto& target : targets) {
+        FRoot = &target.Root;
+        TZolvaProductRemoveRule at = Rule;
+        at.Key = target.Key;
+        if (!ApplyRuleAt(at))
             applied = false;
     }
     FRoot = nullptr;
@@ -304,8 +291,12 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
             // A key that names the root itself would take every key below
             // it, and one holding a NUL would be cut short by the registry
             // calls into one no rule names: nothing is deleted.
-            if (TRegistryAccess::NamesRoot(Rule.Key) || TRegistryTree::HasNul(Rule.Key)) {
-                LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+            if (TRegistryAccess::NamesRoot(Rule.Key)) {
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), TRefusal::rfNamesRoot);
+                return false;
+            }
+            if (TRegistryTree::HasNul(Rule.Key)) {
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), TRefusal::rfHoldsNul);
                 return false;
             }
             if (!access.KeyExists(Rule.Key)) {
@@ -314,13 +305,17 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
             }
             if (FBackup != nullptr)
                 return DeleteKeyBackedUp(Rule, GetKeyPath(logData()));
-            bool deleted = access.DeleteKey(Rule.Key);
-            LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, GetKeyPath(logData()));
+            TRefusal refusal = TRefusal::rfNone;
+            const bool deleted = access.DeleteKey(Rule.Key, refusal);
+            if (deleted)
+                LogSuccess(aaKeyDeleted, GetKeyPath(logData()));
+            else
+                LogRefusal(aaKeyRefused, GetKeyPath(logData()), refusal);
             return deleted;
         }
         case raNameOnly: {
             if (TRegistryTree::HasNul(Rule.Key) || TRegistryTree::HasNul(Rule.Name)) {
-                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                LogRefusal(aaNameRefused, GetValuePath(logData()), TRefusal::rfHoldsNul);
                 return false;
             }
             // The key holding the value is reached the way a deletion must
@@ -334,7 +329,7 @@ bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {
                 return true;
             }
             if (reach == TKeyReach::Refused) {
-                LogResult(false, {aaNameDeleted, aaNameNotDeleted}, GetValuePath(logData()));
+                LogRefusal(aaNameRefused, GetValuePath(logData()), access.ReachRefusal());
                 return false;
             }
             bool removed = true;
@@ -373,9 +368,15 @@ bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule
     TRegistryTree tree(FRegistry, kKeyAllAccess);
     RegKeyHandle key;
     std::u16string kernelName;
-    if (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName) != TKeyReach::Reached) {
+    switch (tree.Reach(RootHandle(Rule.Root), Rule.Key, true, key, kernelName)) {
+    case TKeyReach::Absent:
         LogResult(false, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
         return false;
+    case TKeyReach::Refused:
+        LogRefusal(aaKeyRefused, KeyPath, tree.LastRefusal());
+        return false;
+    case TKeyReach::Reached:
+        break;
     }
     try {
         TRuleBackup(FRegistry, *FBackup)
@@ -384,9 +385,23 @@ bool TZolvaProductRemover::DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule
         LogActivity(aaKeyNotBackedUp, FLogFailureSeverity, WithDetail(KeyPath, U16(e.what())));
         return false;
     }
-    const bool deleted = tree.DeleteTree(key.Get(), kernelName);
-    LogResult(deleted, {aaKeyDeleted, aaKeyNotDeleted}, KeyPath);
+    uint8_t gaps = tgNone;
+    const bool deleted = tree.DeleteTree(key.Get(), kernelName, &gaps);
+    if (deleted)
+        LogSuccess(aaKeyDeleted, KeyPath);
+    else
+        LogRefusal(aaKeyRefused, KeyPath, RefusalOf(gaps));
     return deleted;
+}
+
+// rfNone (the registry refused) keeps the entry that says so.
+void TZolvaProductRemover::LogRefusal(TActivityAction Action, const std::u16string& Path,
+                                      TRefusal Refusal) {
+    if (Refusal == TRefusal::rfNone)
+        LogActivity(Action == aaKeyRefused ? aaKeyNotDeleted : aaNameNotDeleted,
+                    FLogFailureSeverity, Path);
+    else
+        LogActivity(Action, FLogFailureSeverity, WithDetail(Path, RefusalText(Refusal)));
 }
 
 } // namespace keystrip

@@ -10,6 +10,7 @@
 #include "activity/ActivityLogger.h"
 #include "definitions/ZolvaProduct.h"
 #include "platform/Registry.h"
+#include "rules/RegistryTree.h"
 #include "rules/RuleRoots.h"
 
 #include <string>
@@ -46,8 +47,9 @@ public:
 
 protected:
     static platform::RegKey GetRootHandle(TZolvaProductRootKey Root);
-    // The roots a rule on Root applies to, one after the other.
-    std::vector<TRuleRoot> RootsOf(TZolvaProductRootKey Root) const;
+    // The places a rule on Root with Key applies, one after the other (see
+    // TRuleRoots::TargetsOf).
+    std::vector<TRuleTarget> TargetsOf(TZolvaProductRootKey Root, const std::u16string& Key) const;
     // The root the rule at hand is applied at, and its name in the report.
     platform::RegKey RootHandle(TZolvaProductRootKey Root) const;
     std::u16string RootText(TZolvaProductRootKey Root) const;
@@ -66,7 +68,7 @@ protected:
     TActivitySeverity FLogFailureSeverity = asWarning;
     platform::IRegistry& FRegistry;
     const TRuleRoots* FRoots = nullptr;
-    const TRuleRoot* FRoot = nullptr; // while a rule is applied at one of RootsOf
+    const TRuleRoot* FRoot = nullptr; // while a rule is applied at one of TargetsOf
 };
 
 class TZolvaProductDetector : public TZolvaRuleProcessor {
@@ -110,6 +112,8 @@ private:
     bool ApplyRule(const TZolvaProductRemoveRule& Rule);
     bool ApplyRuleAt(const TZolvaProductRemoveRule& Rule);
     bool DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
+    // A deletion the program refused itself: the failure entry with the reason.
+    void LogRefusal(TActivityAction Action, const std::u16string& Path, TRefusal Refusal);
 
     bool FSimulateOnly = false;
     IBackupSink* FBackup = nullptr;

@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{aaKeyNotDeleted, u"  Key \"X\" not deleted (access denied or locked)"},
         FormatRow{aaNameDeleted, u"  Name \"X\" deleted"},
         FormatRow{aaNameNotDeleted, u"  Name \"X\" not deleted  (access denied or locked)"},
-        FormatRow{200, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
+        FormatRow{aaNameRefused + 1u, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
 
 // The actions beyond the removal itself, with data "X" and, where the format
 // has a detail, the detail "Y".
@@ -130,6 +130,10 @@ TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
         {aaProfileNotLoaded, u"Profile \"X\" not loaded (Y)"},
         {aaKeyWouldBeRestored, u"  Key \"X\" would be restored (Y)"},
         {aaKeyWouldNotBeRestored, u"  Key \"X\" would not be restored (Y)"},
+        {aaProfileNote, u"Profile \"X\": Y"},
+        {aaProfileNotUnloaded, u"Profile \"X\" not unloaded (Y)"},
+        {aaKeyRefused, u"  Key \"X\" not deleted (Y)"},
+        {aaNameRefused, u"  Name \"X\" not deleted (Y)"},
     };
     for (const auto& [action, line] : rows) {
         TActivityLogger log;

@@ -121,8 +121,10 @@ TEST_P(HostileTreeTest, ALinkOnThePathToARuleKeyRefusesTheRuleUnlessItJoinsMachi
             expected.push_back({asInfo, aaKeyDeleted, office});
             expected.push_back({asInfo, aaNameDeleted, name});
         } else {
-            expected.push_back({asWarning, aaKeyNotDeleted, office});
-            expected.push_back({asWarning, aaNameNotDeleted, name});
+            // The log gives the reason, not "access denied or locked".
+            const std::u16string why = u"the way to it leads through a registry link";
+            expected.push_back({asWarning, aaKeyRefused, WithDetail(office, why)});
+            expected.push_back({asWarning, aaNameRefused, WithDetail(name, why)});
         }
         expected.push_back({asInfo, aaKeyDeleted, Path(c.linkRoot, u"Later")});
         expected.push_back({asInfo, ssStopRemoval, c.followed ? u"Success" : u"Failure"});
@@ -153,7 +155,9 @@ TEST_P(HostileTreeTest, ARuleWhoseKeyOrNameHoldsANulIsRefusedLikeOneNamingARoot)
     ASSERT_EQ(entries.size(), 6u);
     for (size_t i = 1; i < 5; ++i) {
         EXPECT_EQ(entries[i].severity, asWarning) << i;
-        EXPECT_TRUE(entries[i].action == aaKeyNotDeleted || entries[i].action == aaNameNotDeleted)
+        EXPECT_EQ(entries[i].action, i < 3 ? aaKeyRefused : aaNameRefused) << i;
+        EXPECT_NE(entries[i].data.find(WithDetail(u"", u"its name holds a NUL character")),
+                  std::u16string::npos)
             << i;
     }
     EXPECT_TRUE(s.ValuePresent(rkLocalMachine, u"Product", u"v"));
@@ -181,7 +185,9 @@ TEST_P(HostileTreeTest, ATreeDeeperThanTheRegistryAllowsFailsItsRuleAndTheRestGo
     EXPECT_FALSE(Remove(product));
     const std::vector<LogEntry> expected = {
         {asInfo, ssStartRemoval, u"P"},
-        {asWarning, aaKeyNotDeleted, Path(rkLocalMachine, u"Product")},
+        {asWarning, aaKeyRefused,
+         WithDetail(Path(rkLocalMachine, u"Product"),
+                    u"keys inside it lie below the registry's depth limit")},
         {asInfo, aaKeyDeleted, Path(rkLocalMachine, u"Later")},
         {asInfo, ssStopRemoval, u"Failure"},
     };

@@ -134,9 +134,11 @@ TEST_F(RuleEngineFaultTest, ARuleNamingAWholeRootDeletesNothingAndFails) {
     EXPECT_FALSE(Remove(product));
     std::vector<LogEntry> expected = {
         {asInfo, ssStartRemoval, u"P"},
-        {asWarning, aaKeyNotDeleted, u"HKEY_LOCAL_MACHINE\\"},
-        {asWarning, aaKeyNotDeleted, u"HKEY_CURRENT_USER\\\\"},
-        {asWarning, aaKeyNotDeleted, u"HKEY_LOCAL_MACHINE\\\\\\\\"},
+        // The log says why, not "access denied or locked".
+        {asWarning, aaKeyRefused, WithDetail(u"HKEY_LOCAL_MACHINE\\", u"it names a whole root")},
+        {asWarning, aaKeyRefused, WithDetail(u"HKEY_CURRENT_USER\\\\", u"it names a whole root")},
+        {asWarning, aaKeyRefused,
+         WithDetail(u"HKEY_LOCAL_MACHINE\\\\\\\\", u"it names a whole root")},
         {asInfo, aaKeyDeleted, Machine(u"Product")},
         {asInfo, ssStopRemoval, u"Failure"},
     };

@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         CodeRow{"BackupNotWritten", {P::BackupNotWritten}, 3},
         CodeRow{"WouldNotRestore", {P::WouldNotRestore}, 1},
         CodeRow{"RestoreCombined", {P::RestoreCombined}, 3},
+        CodeRow{"ProfileNotUnloaded", {P::ProfileNotUnloaded}, 1},
         CodeRow{"CombinedOverIncomplete", {P::RestoreIncomplete, P::RestoreCombined}, 3},
         CodeRow{"UnknownOverRule", {P::RuleFailed, P::UnknownProduct}, 2},
         CodeRow{"UnknownOverRuleInAnyOrder", {P::UnknownProduct, P::RuleFailed}, 2},
@@ -107,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ErrorPageTest,
 
 TEST(RunOutcomeTest, EveryProblemAndCodeHasItsOwnDescription) {
     std::vector<std::u16string> seen;
-    for (int p = 0; p <= static_cast<int>(P::RestoreCombined); ++p) {
+    for (int p = 0; p <= static_cast<int>(P::ProfileNotUnloaded); ++p) {
         const std::u16string text = DescribeProblem(static_cast<TRunProblem>(p));
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(std::find(seen.begin(), seen.end(), text), seen.end());

@@ -3,16 +3,21 @@
 // cannot be loaded, the report's real paths, and every loaded hive unloaded
 // again whatever fails in between.
 #include "rules/UserProfiles.h"
+#include "app/RunExtras.h"
+#include "app/RunLog.h"
 #include "rules/RegistryAccess.h"
 #include "rules/ZolvaProductInspector.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 #include "platform/doubles/FakeHives.h"
+#include "platform/doubles/FakeResources.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "tests/support/LogEntries.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 
 namespace keystrip::test {
@@ -76,6 +81,15 @@ TEST_F(UserProfilesTest, EveryUsersHiveLosesItsTracesAndTheReportNamesWhose) {
     const std::u16string alice = u"HKEY_USERS\\" + kAlice + u"\\";
     const std::u16string bob = u"HKEY_USERS\\" + kBob + u"\\";
     const std::vector<LogEntry> expected = {
+        {asInfo, aaProfileNote,
+         WithDetail(u"HKEY_USERS\\S-1-5-19", u"skipped (a service account)")},
+        {asInfo, aaProfileNote,
+         WithDetail(u"HKEY_USERS\\" + kAlice, u"included (its hive is loaded)")},
+        {asInfo, aaProfileNote,
+         WithDetail(u"HKEY_USERS\\" + kAlice + u"_Classes", u"included (its hive is loaded)")},
+        {asInfo, aaProfileNote,
+         WithDetail(u"HKEY_USERS\\" + kBob,
+                    u"included (its hive C:\\Users\\bob\\NTUSER.DAT is loaded for this run)")},
         {asWarning, aaProfileNotLoaded,
          WithDetail(u"HKEY_USERS\\" + kCarol,
                     u"C:\\Users\\carol\\NTUSER.DAT cannot be loaded: error 32")},
@@ -201,6 +215,351 @@ INSTANTIATE_TEST_SUITE_P(
                                  TProfileState::psNotLoaded, u""}),
     [](const testing::TestParamInfo<OpenUserCase>& info) { return info.param.name; });
 
+// --- Which entries of the profile list are taken --------------------------------
+
+struct ListedCase {
+    const char* name;
+    std::u16string entry;  // the key's name in the profile list
+    std::u16string folder; // its ProfileImagePath
+    std::vector<std::u16string> files;
+    TProfileState state;
+    std::u16string detail; // the note's or the warning's text
+};
+
+class ProfileListTest : public UserProfilesTest, public testing::WithParamInterface<ListedCase> {};
+
+// Each entry is planted beside the fixture's profiles; bob's hive, which
+// several entries name or imitate, is loaded once and only as bob's.
+TEST_P(ProfileListTest, TakesOnlyWellFormedUsersEachHiveFileOnce) {
+    const ListedCase& c = GetParam();
+    FHives.ListProfile(c.entry, c.folder);
+    for (const auto& file : c.files)
+        FHives.AddHiveFile(FHives.ExpandFolder(c.folder) + u'\\' + file);
+    TUserProfiles profiles(FRegistry, FHives, &FLog);
+    profiles.Open();
+
+    const TProfileOutcome* outcome = nullptr;
+    for (const auto& o : profiles.Outcomes())
+        if (o.Sid == c.entry && o.HiveName == c.entry)
+            outcome = &o;
+    ASSERT_NE(outcome, nullptr);
+    EXPECT_EQ(outcome->State, c.state);
+    // The folder, for a result file; none where the list's value is no folder.
+    EXPECT_EQ(outcome->Folder,
+              c.folder.find(u'\0') == std::u16string::npos ? FHives.ExpandFolder(c.folder) : u"");
+    std::u16string shown = c.entry;
+    std::replace(shown.begin(), shown.end(), u'\0', u'\u2400');
+    const bool warned = c.state == TProfileState::psNotLoaded;
+    const LogEntry entry{warned ? asWarning : asInfo, warned ? aaProfileNotLoaded : aaProfileNote,
+                         WithDetail(u"HKEY_USERS\\" + shown, c.detail)};
+    const auto entries = Entries(FLog);
+    EXPECT_NE(std::find(entries.begin(), entries.end(), entry), entries.end())
+        << testing::PrintToString(entries);
+    EXPECT_EQ(FHives.Mounted().count(TUserProfiles::TemporaryName(c.entry)),
+              c.state == TProfileState::psLoadedForRun ? 1u : 0u);
+    EXPECT_EQ(FHives.Mounted().count(TUserProfiles::TemporaryName(kBob)), 1u);
+    EXPECT_EQ(FHives.Loads(), c.state == TProfileState::psLoadedForRun ? 2 : 1);
+    EXPECT_EQ(profiles.NotLoaded(), warned ? 3 : 2); // carol's and dave's as well
+}
+
+const std::u16string kNul(1, u'\0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, ProfileListTest,
+    testing::Values(
+        ListedCase{"LocalAccount",
+                   u"S-1-5-21-1-2-3-1010",
+                   u"C:\\Users\\eve",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psLoadedForRun,
+                   u"included (its hive C:\\Users\\eve\\NTUSER.DAT is loaded for this run)"},
+        ListedCase{"CloudAccount",
+                   u"S-1-12-1-4294967295-0-3-4",
+                   u"%SystemDrive%\\Users\\fay",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psLoadedForRun,
+                   u"included (its hive C:\\Users\\fay\\NTUSER.DAT is loaded for this run)"},
+        ListedCase{"TemporaryProfilesBackup",
+                   kBob + u".bak",
+                   u"C:\\Users\\bob",
+                   {},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        ListedCase{"Dots",
+                   u"S-1-5-21-..",
+                   u"C:\\Users\\bob",
+                   {},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        // Cut at the NUL, the name would read as bob's profile.
+        ListedCase{"NulInTheName",
+                   kBob + kNul + u"x",
+                   u"C:\\Users\\mallory",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        ListedCase{"SubAuthorityOutOfRange",
+                   u"S-1-5-21-4294967296-2-3-1010",
+                   u"C:\\Users\\eve",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        ListedCase{"LeadingZero",
+                   u"S-1-5-21-7-7-7-01002",
+                   u"C:\\Users\\eve",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        ListedCase{"NoRid",
+                   u"S-1-5-21-7-7-1002",
+                   u"C:\\Users\\eve",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (not a user account's SID)"},
+        ListedCase{"LocalSystem",
+                   u"S-1-5-18",
+                   u"C:\\Windows\\system32\\config\\systemprofile",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (a service account)"},
+        ListedCase{"FirstTimeSetup",
+                   u"S-1-5-21-1-2-3-1011",
+                   u"C:\\Users\\defaultuser0",
+                   {u"NTUSER.DAT"},
+                   TProfileState::psSkipped,
+                   u"skipped (the temporary account of first-time setup)"},
+        ListedCase{"Mandatory",
+                   u"S-1-5-21-1-2-3-1012",
+                   u"C:\\Users\\kiosk",
+                   {u"NTUSER.DAT", u"NTUSER.MAN"},
+                   TProfileState::psReadOnly,
+                   u"not written (a mandatory profile, NTUSER.MAN, read-only by design)"},
+        ListedCase{"BobsFolderSpeltOtherwise",
+                   u"S-1-5-21-9-9-9-1013",
+                   u"c:/users//BOB./.",
+                   {},
+                   TProfileState::psSkipped,
+                   u"skipped (its hive file is that of HKEY_USERS\\" + kBob + u")"},
+        ListedCase{"NulInTheFolder",
+                   u"S-1-5-21-9-9-9-1014",
+                   u"C:\\Users\\bob" + kNul + u"C:\\Users\\x",
+                   {},
+                   TProfileState::psNotLoaded,
+                   u"its folder holds a NUL character"},
+        ListedCase{"HiveFileMissing",
+                   u"S-1-5-21-9-9-9-1015",
+                   u"C:\\Users\\ghost",
+                   {},
+                   TProfileState::psNotLoaded,
+                   u"its hive file C:\\Users\\ghost\\NTUSER.DAT is missing"}),
+    [](const testing::TestParamInfo<ListedCase>& info) { return info.param.name; });
+
+TEST(ProfilePathTest, NamesOneFileInOneFormOnly) {
+    const std::u16string bob = TUserProfiles::NormalisedPath(u"C:\\Users\\bob\\NTUSER.DAT");
+    for (const std::u16string same :
+         {u"c:/users/BOB/ntuser.dat", u"C:\\Users\\\\bob\\.\\NTUSER.DAT",
+          u"C:\\Users\\alice\\..\\bob\\NTUSER.DAT", u"\\\\?\\C:\\Users\\bob\\NTUSER.DAT",
+          u"C:\\Users\\bob. \\NTUSER.DAT"})
+        EXPECT_EQ(TUserProfiles::NormalisedPath(same), bob) << Utf16ToUtf8(same);
+    for (const std::u16string other :
+         {u"C:\\Users\\bob2\\NTUSER.DAT", u"D:\\Users\\bob\\NTUSER.DAT",
+          u"\\\\server\\C$\\Users\\bob\\NTUSER.DAT", u"C:\\Users\\bob\\NTUSER.DAT\\x"})
+        EXPECT_NE(TUserProfiles::NormalisedPath(other), bob) << Utf16ToUtf8(other);
+    EXPECT_EQ(TUserProfiles::NormalisedPath(u"C:\\..\\..\\NTUSER.DAT"), u"C:\\NTUSER.DAT");
+}
+
+// --- A key below HKEY_USERS that is no hive ---------------------------------------
+
+// Only an administrator can make one, but a link there would steer a rule on
+// a user's keys into the machine's: the 64-bit Run key, say.
+TEST_F(UserProfilesTest, AKeyBelowHkeyUsersThatIsALinkIsNoUsersHive) {
+    const std::u16string linked = u"S-1-5-21-7-7-7-1009";
+    FRegistry.SetString(kHkeyLocalMachine, u"SOFTWARE\\Machine\\" + kValueKey, u"Zolva", u"x");
+    FRegistry.CreateLink(kHkeyUsers, linked, kHkeyLocalMachine, u"SOFTWARE\\Machine");
+    {
+        TUserProfiles profiles(FRegistry, FHives, &FLog);
+        const TRuleRoots& roots = profiles.Open();
+        TZolvaProductRemover remover(&FProduct, &FLog, FRegistry);
+        remover.SetRoots(&roots);
+        remover.ProductRemoved();
+    }
+    EXPECT_TRUE(
+        FRegistry.ValuePresent(kHkeyLocalMachine, u"SOFTWARE\\Machine\\" + kValueKey, u"Zolva"));
+    const auto entries = Entries(FLog);
+    const LogEntry note{
+        asInfo, aaProfileNote,
+        WithDetail(u"HKEY_USERS\\" + linked, u"skipped (a registry link, not a hive)")};
+    EXPECT_NE(std::find(entries.begin(), entries.end(), note), entries.end());
+    for (const auto& entry : entries)
+        EXPECT_EQ(entry.data.find(u"HKEY_USERS\\" + linked + u"\\"), std::u16string::npos);
+}
+
+// --- Every user's classes and the Default profile ----------------------------------
+
+// A ProgID (HKEY_CLASSES_ROOT) and a file type registered for one user
+// (HKEY_CURRENT_USER\Software\Classes) live in that user's classes hive:
+// alice's is loaded, bob's is his UsrClass.dat; the Default profile, which
+// new accounts copy, holds the product's settings too.
+TEST_F(UserProfilesTest, EveryUsersClassesAndTheDefaultProfileLoseTheirTracesToo) {
+    const std::u16string usrClass = u"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
+    const std::u16string aliceClasses = kAlice + u"_Classes";
+    for (const std::u16string key : {u"Zolva.Document", u"CLSID\\{Z}"}) {
+        FRegistry.SetString(kHkeyUsers, Below(aliceClasses, key), u"", u"x");
+        FRegistry.SetString(kHkeyClassesRoot, key, u"", u"x");
+    }
+    MemoryRegistry& bobClasses = FHives.AddHiveFile(u"C:\\Users\\bob\\" + usrClass);
+    bobClasses.SetString(kHkeyCurrentUser, u"Zolva.Document\\Shell", u"", u"x");
+    bobClasses.SetString(kHkeyCurrentUser, u".zdoc", u"", u"keep");
+    // Present but locked: a warning. Reached through a junction: a warning.
+    FHives.AddProfile(u"S-1-5-21-7-7-7-1005", u"C:\\Users\\eve\\NTUSER.DAT");
+    FHives.AddHiveFile(u"C:\\Users\\eve\\" + usrClass);
+    FHives.RefuseLoad(u"C:\\Users\\eve\\" + usrClass, 32);
+    FHives.AddProfile(u"S-1-5-21-7-7-7-1006", u"C:\\Users\\fay\\NTUSER.DAT");
+    FHives.AddHiveFile(u"C:\\Users\\fay\\" + usrClass);
+    FHives.MakeJunction(u"C:\\Users\\fay\\AppData\\Local");
+    FHives.SetDefaultFolder(u"%SystemDrive%\\Users\\Default");
+    FHives.AddHiveFile(u"C:\\Users\\Default\\NTUSER.DAT")
+        .SetString(kHkeyCurrentUser, kTrace, u"v", u"x");
+
+    FProduct.AddRemoval(rkClassesRoot, u"Zolva.Document", u"", raCompleteKey);
+    FProduct.AddRemoval(rkCurrentUser, u"Software\\Classes\\CLSID\\{Z}", u"", raCompleteKey);
+    {
+        TUserProfiles profiles(FRegistry, FHives, &FLog);
+        const TRuleRoots& roots = profiles.Open();
+        EXPECT_EQ(profiles.NotLoaded(), 4); // carol, dave, eve's and fay's classes
+        TZolvaProductRemover remover(&FProduct, &FLog, FRegistry);
+        remover.SetRoots(&roots);
+        EXPECT_TRUE(remover.ProductRemoved());
+    }
+    const std::u16string report = FLog.Export({eoInfo, eoWarning});
+    for (const std::u16string line :
+         {u"  Key \"HKEY_CLASSES_ROOT\\Zolva.Document\" deleted",
+          u"  Key \"HKEY_USERS\\S-1-5-21-7-7-7-1001_Classes\\Zolva.Document\" deleted",
+          u"  Key \"HKEY_USERS\\S-1-5-21-7-7-7-1002_Classes\\Zolva.Document\" deleted",
+          u"  Key \"HKEY_USERS\\S-1-5-21-7-7-7-1001_Classes\\CLSID\\{Z}\" deleted",
+          u"  Key \"HKEY_USERS\\Default\\Software\\Zolva\\Office\" deleted",
+          u"Profile \"HKEY_USERS\\S-1-5-21-7-7-7-1002_Classes\": included (its hive "
+          u"C:\\Users\\bob\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat is loaded for this "
+          u"run)",
+          u"Profile \"HKEY_USERS\\Default\": included (its hive C:\\Users\\Default\\NTUSER.DAT is "
+          u"loaded for this run)",
+          u"Profile \"HKEY_USERS\\S-1-5-21-7-7-7-1005_Classes\" not loaded "
+          u"(C:\\Users\\eve\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat cannot be loaded: "
+          u"error 32)",
+          u"Profile \"HKEY_USERS\\S-1-5-21-7-7-7-1006_Classes\" not loaded (its hive file "
+          u"C:\\Users\\fay\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat is reached through a "
+          u"junction or symbolic link)"})
+        EXPECT_NE(report.find(line), std::u16string::npos) << Utf16ToUtf8(line);
+    // Bob has no UsrClass.dat of his own: nothing about it, no warning.
+    EXPECT_EQ(report.find(u"HKEY_USERS\\" + kCarol + u"_Classes"), std::u16string::npos);
+    // The user hives' own Software\Classes is not what the rule names.
+    EXPECT_EQ(report.find(kAlice + u"\\Software\\Classes"), std::u16string::npos);
+
+    EXPECT_FALSE(FRegistry.KeyPresent(kHkeyClassesRoot, u"Zolva.Document"));
+    EXPECT_FALSE(FRegistry.KeyPresent(kHkeyUsers, Below(aliceClasses, u"Zolva.Document")));
+    EXPECT_FALSE(FRegistry.KeyPresent(kHkeyUsers, Below(aliceClasses, u"CLSID\\{Z}")));
+    EXPECT_TRUE(FRegistry.KeyPresent(kHkeyClassesRoot, u"CLSID\\{Z}")); // the machine's
+    EXPECT_FALSE(bobClasses.KeyPresent(kHkeyCurrentUser, u"Zolva.Document"));
+    EXPECT_TRUE(bobClasses.KeyPresent(kHkeyCurrentUser, u".zdoc"));
+    EXPECT_FALSE(
+        FHives.HiveFile(u"C:\\Users\\Default\\NTUSER.DAT").KeyPresent(kHkeyCurrentUser, kTrace));
+    EXPECT_TRUE(FHives.Mounted().empty());
+    EXPECT_EQ(FRegistry.OpenHandleCount(), 0u);
+}
+
+TEST_F(UserProfilesTest, ADefaultProfileWithoutItsHiveFileIsANoteNotAWarning) {
+    FHives.SetDefaultFolder(u"C:\\Users\\Default");
+    TUserProfiles profiles(FRegistry, FHives, &FLog);
+    profiles.Open();
+    EXPECT_EQ(profiles.NotLoaded(), 2); // carol's and dave's
+    EXPECT_EQ(profiles.Outcomes().back().HiveName, u"Default");
+    EXPECT_EQ(profiles.Outcomes().back().State, TProfileState::psSkipped);
+}
+
+// --- Unloading ----------------------------------------------------------------------
+
+struct UnloadCase {
+    const char* name;
+    int refusals; // how often unloading bob's hive fails
+    bool unloaded;
+};
+
+class UnloadTest : public UserProfilesTest, public testing::WithParamInterface<UnloadCase> {};
+
+TEST_P(UnloadTest, AHiveThatWillNotUnloadIsTriedOnceMoreThenAWarning) {
+    const std::u16string name = TUserProfiles::TemporaryName(kBob);
+    FHives.RefuseUnload(name, GetParam().refusals);
+    TUserProfiles profiles(FRegistry, FHives, &FLog);
+    profiles.Open();
+    profiles.Close();
+    EXPECT_EQ(FHives.Mounted().count(name), GetParam().unloaded ? 0u : 1u);
+    EXPECT_EQ(FHives.UnloadAttempts(), std::min(GetParam().refusals + 1, 2));
+    EXPECT_EQ(profiles.NotUnloaded(), GetParam().unloaded ? 0 : 1);
+    EXPECT_EQ(CountAction(Entries(FLog), aaProfileNotUnloaded), GetParam().unloaded ? 0u : 1u);
+    const TProfileOutcome* bob = nullptr;
+    for (const auto& outcome : profiles.Outcomes())
+        if (outcome.HiveName == kBob)
+            bob = &outcome;
+    ASSERT_NE(bob, nullptr);
+    EXPECT_EQ(bob->State,
+              GetParam().unloaded ? TProfileState::psLoadedForRun : TProfileState::psNotUnloaded);
+    profiles.Close(); // once only
+    EXPECT_EQ(FHives.UnloadAttempts(), std::min(GetParam().refusals + 1, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, UnloadTest,
+                         testing::Values(UnloadCase{"None", 0, true}, UnloadCase{"Once", 1, true},
+                                         UnloadCase{"Twice", 2, false}),
+                         [](const testing::TestParamInfo<UnloadCase>& info) {
+                             return info.param.name;
+                         });
+
+// The run as the window makes it: the log is written while the run still
+// lasts, and a hive another process holds open must be in it, and in the
+// exit code, not "Done: Success" and 0.
+TEST_F(UserProfilesTest, AHiveHeldOpenElsewhereGivesAWarningInTheLogAndExitCodeOne) {
+    TRunSwitches switches;
+    switches.AllUsers = true;
+    TRunOutcome outcome;
+    TRunExtras extras(switches, FRegistry, &FHives, outcome);
+    FakeResources resources;
+    TZolvaProducts products(FRegistry, resources);
+    auto product = std::make_unique<TZolvaProduct>(u"P");
+    product->AddRemoval(rkCurrentUser, kTrace, u"", raCompleteKey);
+    pZolvaProductsItem item = products.Add(std::move(product));
+    testing_support::TempDir dir;
+    TRunLog log(dir.File(u"run.log"), u"ZolvaKeystrip.exe -allusers", true);
+    RegKeyHandle held;
+    {
+        TRunExtras::TRun run(extras, products, true);
+        ASSERT_EQ(OpenKeyHandle(FRegistry, kHkeyUsers,
+                                TUserProfiles::TemporaryName(kBob) + u"\\Software", 0, kKeyRead,
+                                held),
+                  kErrorSuccess);
+        EXPECT_TRUE(extras.Apply(products, item));
+        EXPECT_TRUE(log.Write(products.Activity(), outcome));
+    }
+    const std::vector<uint8_t> bytes = testing_support::ReadBytes(dir.Path() / "run.log");
+    const std::string text(bytes.begin(), bytes.end());
+    for (const std::string line :
+         {"Profile \"HKEY_USERS\\S-1-5-21-7-7-7-1002\": cleaned (its hive "
+          "C:\\Users\\bob\\NTUSER.DAT is loaded for this run)",
+          R"(  Key "HKEY_USERS\S-1-5-21-7-7-7-1002\Software\Zolva\Office" deleted)",
+          "Profile \"HKEY_USERS\\S-1-5-21-7-7-7-1002\" not unloaded (error 5; it stays loaded "
+          "as HKEY_USERS\\ZolvaKeystrip_S-1-5-21-7-7-7-1002)",
+          "Problem: A user's profile loaded for the run could not be unloaded"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_TRUE(outcome.Has(TRunProblem::ProfileNotUnloaded));
+    EXPECT_EQ(ProcessExitCode(outcome, true), 1);
+    const auto& outcomes = extras.ProfileOutcomes();
+    EXPECT_NE(std::find_if(outcomes.begin(), outcomes.end(),
+                           [](const TProfileOutcome& o) {
+                               return o.HiveName == kBob && o.State == TProfileState::psNotUnloaded;
+                           }),
+              outcomes.end());
+    held.Close();
+}
+
 enum class Fault { AccessDenied, NotFound, OutOfMemory };
 
 // Whichever registry call fails, and however, during a removal across the
@@ -223,7 +582,7 @@ TEST_F(UserProfilesTest, AHiveLoadedForTheRunIsUnloadedWhateverFailsInBetween) {
             MemoryRegistry registry;
             registry.CopyContentFrom(pristine);
             FakeHives hives(registry);
-            hives.AddProfile(kBob, u"bob.dat")
+            hives.AddProfile(kBob, u"C:\\Users\\bob\\NTUSER.DAT")
                 .SetString(kHkeyCurrentUser, kTrace + u"\\Sub", u"v", u"x");
             const uint64_t target = registry.CallCount() + call;
             if (fault == Fault::OutOfMemory)

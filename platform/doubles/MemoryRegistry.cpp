@@ -28,11 +28,10 @@ const std::u16string kWow64Node = u"Wow6432Node";
 
 } // namespace
 
-struct MemoryRegistry::Value {
-    std::u16string name;
+// Name, type and data as Content lists them, so that a visit refers to them.
+struct MemoryRegistry::Value : KeyContent::ValueContent {
+    Value() : ValueContent{{}, kRegNone, {}} {}
     std::u16string folded;
-    uint32_t type = kRegNone;
-    std::vector<uint8_t> data;
     long readError = 0;
     bool denyDelete = false;
 };
@@ -223,7 +222,7 @@ void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey 
     link->isLink = true;
     link->linkRoot = targetRoot;
     link->linkPath = targetPath;
-    std::u16string target = KernelName(targetRoot) + u'\\' + targetPath;
+    std::u16string target = RootKernelName(targetRoot) + u'\\' + targetPath;
     std::vector<uint8_t> data;
     for (char16_t c : target) {
         data.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -240,6 +239,30 @@ void MemoryRegistry::CreateLink(RegKey root, const std::u16string& path, RegKey 
 
 void MemoryRegistry::RemoveRoot(RegKey root) {
     roots_.erase(root);
+}
+
+void MemoryRegistry::SetRootDepth(RegKey root, int levels) {
+    if (!IsPredefinedKey(root))
+        throw std::logic_error("MemoryRegistry: no such root");
+    if (rootNames_.empty())
+        for (RegKey each = kHkeyClassesRoot; each <= kHkeyDynData; ++each)
+            rootNames_.push_back(KernelName(each));
+    rootNames_[root - kHkeyClassesRoot] =
+        KernelName(root) + std::u16string(static_cast<size_t>(std::max(levels, 0)), u'\\');
+}
+
+const std::u16string& MemoryRegistry::RootKernelName(RegKey root) const {
+    // Made once for all registries at their own depth.
+    static const std::vector<std::u16string> names = [] {
+        std::vector<std::u16string> all;
+        for (RegKey root = kHkeyClassesRoot; root <= kHkeyDynData; ++root)
+            all.push_back(KernelName(root));
+        return all;
+    }();
+    static const std::u16string none;
+    if (!IsPredefinedKey(root))
+        return none;
+    return (rootNames_.empty() ? names : rootNames_)[root - kHkeyClassesRoot];
 }
 
 std::u16string MemoryRegistry::KernelName(RegKey root) {
@@ -269,7 +292,7 @@ std::u16string MemoryRegistry::NodeName(const Node& node) const {
             break;
         length += n->name.size() + 1;
     }
-    const std::u16string rootName = top->isRoot ? KernelName(top->rootKey) : std::u16string();
+    const std::u16string& rootName = RootKernelName(top->isRoot ? top->rootKey : 0);
     std::u16string name(rootName.size() + length, u'\\');
     std::copy(rootName.begin(), rootName.end(), name.begin());
     size_t end = name.size();
@@ -321,29 +344,78 @@ std::vector<std::u16string> MemoryRegistry::ChildNames(RegKey root,
 }
 
 std::vector<MemoryRegistry::KeyContent> MemoryRegistry::Content() const {
-    std::vector<KeyContent> content;
-    std::vector<std::pair<NodePtr, int>> pending;
-    for (auto it = roots_.rbegin(); it != roots_.rend(); ++it)
-        pending.emplace_back(it->second, -1);
+    // Counted first, so that the entries are made in place once: a fuzz
+    // target compares whole states for every input.
+    size_t count = 0;
+    std::vector<const Node*> pending;
+    for (const auto& [root, node] : roots_)
+        pending.push_back(node.get());
     while (!pending.empty()) {
-        auto [node, parent] = pending.back();
+        const Node* node = pending.back();
         pending.pop_back();
+        ++count;
+        for (const auto& child : node->children)
+            pending.push_back(child.second.get());
+    }
+    std::vector<KeyContent> content;
+    content.reserve(count);
+    std::vector<std::pair<const Node*, int>> next;
+    for (auto it = roots_.rbegin(); it != roots_.rend(); ++it)
+        next.emplace_back(it->second.get(), -1);
+    while (!next.empty()) {
+        const auto [node, parent] = next.back();
+        next.pop_back();
         KeyContent& key = content.emplace_back();
-        key.kernelName = parent < 0 ? KernelName(node->rootKey)
-                                    : content[parent].kernelName + u'\\' + node->name;
+        if (parent < 0) {
+            key.kernelName = RootKernelName(node->rootKey);
+        } else {
+            const std::u16string& parentName = content[static_cast<size_t>(parent)].kernelName;
+            key.kernelName.reserve(parentName.size() + 1 + node->name.size());
+            key.kernelName.append(parentName).append(1, u'\\').append(node->name);
+        }
         key.parent = parent;
         key.isLink = node->isLink;
         if (node->isLink && node->linkRoot != 0)
-            key.linkTarget = KernelName(node->linkRoot) + u'\\' + node->linkPath;
+            key.linkTarget = RootKernelName(node->linkRoot) + u'\\' + node->linkPath;
+        key.values.reserve(node->values.size());
         for (const auto& value : node->values)
             key.values.push_back({value.name, value.type, value.data});
         key.denyDelete = node->denyDelete;
         key.deniedAccess = node->deniedAccess;
         const int index = static_cast<int>(content.size()) - 1;
         for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
-            pending.emplace_back(child->second, index);
+            next.emplace_back(child->second.get(), index);
     }
     return content;
+}
+
+void MemoryRegistry::VisitContent(const std::function<void(const KeyVisit&)>& visit) const {
+    KeyVisit key;
+    int count = 0;
+    std::vector<std::pair<const Node*, int>> next;
+    for (auto it = roots_.rbegin(); it != roots_.rend(); ++it)
+        next.emplace_back(it->second.get(), -1);
+    while (!next.empty()) {
+        const auto [node, parent] = next.back();
+        next.pop_back();
+        key.parent = parent;
+        key.name = parent < 0 ? &RootKernelName(node->rootKey) : &node->name;
+        key.isLink = node->isLink;
+        key.linkTarget.clear();
+        if (node->isLink && node->linkRoot != 0)
+            key.linkTarget.append(RootKernelName(node->linkRoot))
+                .append(1, u'\\')
+                .append(node->linkPath);
+        key.values.clear();
+        for (const auto& value : node->values)
+            key.values.push_back(&value);
+        key.denyDelete = node->denyDelete;
+        key.deniedAccess = node->deniedAccess;
+        visit(key);
+        const int index = count++;
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+            next.emplace_back(child->second.get(), index);
+    }
 }
 
 MemoryRegistry::Value& MemoryRegistry::ExistingValue(RegKey root, const std::u16string& path,
@@ -672,7 +744,7 @@ long MemoryRegistry::SetLinkTarget(Node& link, const std::vector<uint8_t>& targe
     RegKey best = 0;
     size_t bestLength = 0;
     for (const auto& [root, node] : roots_) {
-        const std::u16string prefix = KernelName(root);
+        const std::u16string prefix = RootKernelName(root);
         if (text.size() >= prefix.size() && SameFolded(text.substr(0, prefix.size()), prefix) &&
             (text.size() == prefix.size() || text[prefix.size()] == u'\\') &&
             prefix.size() > bestLength) {

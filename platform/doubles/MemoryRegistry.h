@@ -98,8 +98,29 @@ public:
         uint32_t deniedAccess = 0;
     };
     std::vector<KeyContent> Content() const;
+    // Content's entries without copying them, for comparing states often:
+    // Visit is called for every key in Content's order with the index of its
+    // parent's entry (-1 for a root), its own name (a root's kernel name) and
+    // the rest of its entry; what it refers to lasts for the call.
+    struct KeyVisit {
+        int parent = -1;
+        const std::u16string* name = nullptr;
+        bool isLink = false;
+        std::u16string linkTarget;
+        std::vector<const KeyContent::ValueContent*> values;
+        bool denyDelete = false;
+        uint32_t deniedAccess = 0;
+    };
+    void VisitContent(const std::function<void(const KeyVisit&)>& visit) const;
     // The kernel name of a root (\REGISTRY\MACHINE for HKEY_LOCAL_MACHINE).
     static std::u16string KernelName(RegKey root);
+    // Puts a root that many levels deeper below \REGISTRY (its kernel name
+    // gains as many backslashes, each an empty part, the shortest way to be
+    // deeper), so that a test reaches the registry's depth limit with a few
+    // keys instead of hundreds. Set before any key is made below it.
+    void SetRootDepth(RegKey root, int levels);
+    // A root's kernel name in this registry (KernelName, deeper when set so).
+    const std::u16string& RootKernelName(RegKey root) const;
 
     // --- Faults.
     // An open asking for any of these access bits fails with 5.
@@ -176,6 +197,7 @@ private:
     Value& ExistingValue(RegKey root, const std::u16string& path, const std::u16string& name);
 
     std::map<RegKey, NodePtr> roots_;
+    std::vector<std::u16string> rootNames_; // RootKernelName once one is deeper; else empty
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 0x1000;
     uint64_t calls_ = 0;

@@ -1,8 +1,11 @@
 // Plants, in the 32-bit view, registry states a user could plant to steer a
 // removal, and takes them away again without being steered itself:
 //
-//   HostilePlanter nulkey ROOT PATH NAME     creates the subkey NAME of PATH by its
-//                                            counted name; "<NUL>" in NAME is U+0000
+//   HostilePlanter nulkey ROOT PATH NAME [VALUE TEXT]   creates the subkey NAME of PATH
+//                                            by its counted name ("<NUL>" in NAME is
+//                                            U+0000), with the REG_EXPAND_SZ VALUE TEXT
+//   HostilePlanter nulrm ROOT PATH NAME      deletes the subkey NAME of PATH, taken by its
+//                                            counted name, and everything below it
 //   HostilePlanter link ROOT PATH TARGET     makes PATH (which must not exist) a
 //                                            registry link to the kernel name TARGET
 //   HostilePlanter kernel ROOT PATH          prints the kernel name of PATH
@@ -15,8 +18,12 @@
 //   HostilePlanter savehive ROOT PATH FILE   saves PATH as a hive file (RegSaveKeyW)
 //   HostilePlanter hivedump HKU FILE         loads the hive FILE below HKEY_USERS, prints
 //                                            one line per key and value, unloads it
+//   HostilePlanter hold HKU NAME MS          waits (up to a minute) for HKEY_USERS\NAME,
+//                                            prints "held", keeps a key of it open MS
+//                                            milliseconds (another process holding a hive)
 //
-// ROOT is HKLM, HKCU or HKCR. Exit code 0 on success.
+// ROOT is HKLM, HKCU, HKCR or HKU, all in the 32-bit view, or HKLM64 (the 64-bit
+// view, where the profile list lies). Exit code 0 on success.
 #include "tests/support/NativeKeys.h"
 
 #include <windows.h>
@@ -33,7 +40,7 @@ using keystrip::test::native::CreateChild;
 HKEY Root(const std::string& name) {
     if (name == "HKU")
         return HKEY_USERS;
-    if (name == "HKLM")
+    if (name == "HKLM" || name == "HKLM64")
         return HKEY_LOCAL_MACHINE;
     if (name == "HKCU")
         return HKEY_CURRENT_USER;
@@ -151,7 +158,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     HKEY root = Root(argv[2]);
     const std::u16string path = Text(argv[3]);
-    const REGSAM view = KEY_WOW64_32KEY;
+    const REGSAM view = std::string(argv[2]) == "HKLM64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
     if (command == "rmtree") {
         HKEY key = nullptr;
@@ -191,6 +198,22 @@ int main(int argc, char** argv) {
         EnablePrivileges();
         const LONG error = RegUnLoadKeyW(HKEY_USERS, W(path));
         return error == ERROR_SUCCESS ? 0 : Fail("RegUnLoadKeyW", error);
+    }
+    if (command == "hold" && argc > 4) {
+        HKEY key = nullptr;
+        for (int waited = 0; waited < 60000; ++waited) {
+            if (RegOpenKeyExW(root, W(path), 0, KEY_READ, &key) == ERROR_SUCCESS)
+                break;
+            key = nullptr;
+            Sleep(1);
+        }
+        if (key == nullptr)
+            return Fail("RegOpenKeyExW", ERROR_FILE_NOT_FOUND);
+        std::printf("held\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::strtoul(argv[4], nullptr, 0)));
+        RegCloseKey(key);
+        return 0;
     }
     if (command == "kernel") {
         HKEY key = nullptr;
@@ -242,7 +265,27 @@ int main(int argc, char** argv) {
                                      &parent, nullptr);
         if (error != ERROR_SUCCESS)
             return Fail("RegCreateKeyExW", error);
-        RegCloseKey(CreateChild(parent, Text(argv[4])));
+        HKEY child = CreateChild(parent, Text(argv[4]));
+        if (argc > 6) {
+            const std::u16string text = Text(argv[6]);
+            error = RegSetValueExW(child, W(Text(argv[5])), 0, REG_EXPAND_SZ,
+                                   reinterpret_cast<const BYTE*>(text.c_str()),
+                                   static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+        }
+        RegCloseKey(child);
+        RegCloseKey(parent);
+        return error == ERROR_SUCCESS ? 0 : Fail("RegSetValueExW", error);
+    }
+    if (command == "nulrm") {
+        HKEY parent = nullptr;
+        LONG error = RegOpenKeyExW(root, W(path), 0, KEY_ALL_ACCESS | view, &parent);
+        if (error != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExW", error);
+        HKEY child = keystrip::test::native::OpenChild(parent, Text(argv[4]), KEY_ALL_ACCESS);
+        if (child != nullptr) {
+            keystrip::test::native::DeleteTree(child);
+            RegCloseKey(child);
+        }
         RegCloseKey(parent);
         return 0;
     }

@@ -16,10 +16,15 @@ Scenarios:
   log-wizard  the wizard with a -log file that cannot be written: the removal goes on, the
               result page says so, exit code 3; a wizard closed on its first page still
               leaves its log
-  allusers    -allusers with four profiles: the running user's, a hive loaded now, a hive
-              file the profile list names (made with RegSaveKeyW) and a profile whose
-              hive file is missing; every user's traces go, the keys beside them stay,
-              the temporary hive is unloaded, the missing one is a warning and code 1
+  allusers    -allusers with a planted profile list: the running user's profile, a hive
+              loaded now with its <SID>_Classes, a hive file the profile list names with
+              its UsrClass.dat (made with RegSaveKeyW), the Default profile, a profile
+              whose hive file is missing, one of defaultuser0, a .bak entry, an entry
+              whose name holds a NUL and a link below HKEY_USERS into the machine's keys;
+              every user's and classes hive loses its traces, with their real paths in the
+              log, the keys beside them stay; the .bak, the NUL entry, defaultuser0 and the
+              link are left alone with a note; a hive another process holds open stays
+              loaded with a warning; the missing one is a warning; exit code 1
   restore-hostile
               -restore as an attacker would aim it: files a user edited (Run values in both
               views, an IFEO Debugger, the 32-bit IFEO link pointed into the user's hive, a
@@ -316,16 +321,25 @@ def scenario_log_wizard(wine, args, products):
 LOADED_SID = "S-1-5-21-1111-2222-3333-1002"
 LISTED_SID = "S-1-5-21-1111-2222-3333-1001"
 MISSING_SID = "S-1-5-21-1111-2222-3333-1003"
+SETUP_SID = "S-1-5-21-1111-2222-3333-1004"  # first-time setup's account, defaultuser0
+LINK_SID = "S-1-5-21-1111-2222-3333-1009"   # below HKEY_USERS, a link into the machine's keys
+BAK_ENTRY = LISTED_SID + ".bak"             # left by a temporary profile: the same folder
+NUL_ENTRY = LISTED_SID + "<NUL>x"           # cut at the NUL, it reads as the listed user
 PROFILE_LIST = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 SCRATCH = r"SOFTWARE\ZolvaHiveScratch"
+LINK_TARGET = r"Software\ZolvaLinkTarget"
+USRCLASS = r"AppData\Local\Microsoft\Windows\UsrClass.dat"
+FOLDERS = {LOADED_SID: "keystrip-1002", LISTED_SID: "keystrip-1001", SETUP_SID: "defaultuser0",
+           "Default": "keystrip-default"}
 
 
-def user_traces(chosen, root):
-    """.reg text of the product's HKEY_CURRENT_USER traces below root, with a key of the
-    user's own beside them."""
+def user_traces(chosen, root, rules_root="HKEY_CURRENT_USER"):
+    """.reg text of the product's traces on rules_root (HKEY_CURRENT_USER, or
+    HKEY_CLASSES_ROOT for a classes hive) below root, with a key of the user's own beside
+    them."""
     out = ["[%s\\Software\\Keep]\r\n\"Mine\"=\"yes\"\r\n\r\n" % root]
     for rule in chosen["removal"]:
-        if rule["root"] != "HKEY_CURRENT_USER":
+        if rule["root"] != rules_root:
             continue
         path = root + "\\" + rule["key"]
         if rule["action"] == "CompleteKey":
@@ -339,84 +353,185 @@ def reg_query(wine, key):
     return wine.run("reg", "query", key).returncode == 0
 
 
+def windows_path(args, path):
+    return path.replace(os.path.join(args.prefix, "drive_c"), "C:").replace("/", "\\")
+
+
+def save_hive(wine, args, text, path):
+    """Makes the hive file path (below drive_c) holding text (.reg keys below the scratch
+    key)."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if os.path.exists(path):
+        os.remove(path)
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    wine.reg_import(text, "hive.reg")
+    e2e.planter(wine, "savehive", "HKLM", SCRATCH, windows_path(args, path))
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+
+
+def list_profile(wine, entry, folder):
+    check(wine.run("reg", "add", "HKLM\\%s\\%s" % (PROFILE_LIST, entry), "/v",
+                   "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d", folder, "/f",
+                   "/reg:64").returncode == 0, "planting the profile list failed")
+
+
+def unlist_profiles(wine):
+    for entry in (LISTED_SID, MISSING_SID, SETUP_SID, BAK_ENTRY):
+        wine.run("reg", "delete", "HKLM\\%s\\%s" % (PROFILE_LIST, entry), "/f", "/reg:64")
+    wine.run("reg", "delete", "HKLM\\" + PROFILE_LIST, "/v", "Default", "/f", "/reg:64")
+    wine.run(os.path.join(wine.args.bin, "HostilePlanter.exe"), "nulrm", "HKLM64", PROFILE_LIST,
+             NUL_ENTRY)
+    wine.run("reg", "delete", "HKLM\\" + LINK_TARGET, "/f", "/reg:64")
+
+
 def scenario_allusers(wine, args, products):
     chosen = product(products, "Zolva PDF Writer 5")
     user_rules = [r for r in chosen["removal"] if r["root"] == "HKEY_CURRENT_USER"]
-    check(user_rules, "the product has no rule on HKEY_CURRENT_USER")
+    class_rules = [r for r in chosen["removal"] if r["root"] == "HKEY_CLASSES_ROOT"]
+    check(user_rules and class_rules, "the product has no rule on HKCU or on HKCR")
     users = os.path.join(args.prefix, "drive_c", "users")
-    hive_files = {sid: os.path.join(users, "keystrip-" + sid[-4:], "NTUSER.DAT")
-                  for sid in (LOADED_SID, LISTED_SID)}
-    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
-    for sid, path in hive_files.items():
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if os.path.exists(path):
-            os.remove(path)
-        scratch = "HKEY_LOCAL_MACHINE\\%s\\%s" % (SCRATCH, sid)
-        wine.reg_import(user_traces(chosen, scratch), "hive.reg")
-        e2e.planter(wine, "savehive", "HKLM", SCRATCH + "\\" + sid,
-                    "C:\\users\\keystrip-%s\\NTUSER.DAT" % sid[-4:])
-    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
-    for sid in (LISTED_SID, MISSING_SID):
-        check(wine.run("reg", "add", "HKLM\\%s\\%s" % (PROFILE_LIST, sid), "/v",
-                       "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d",
-                       "%%SystemDrive%%\\users\\keystrip-%s" % sid[-4:], "/f",
-                       "/reg:64").returncode == 0, "planting the profile list failed")
+    folder = {sid: os.path.join(users, name) for sid, name in FOLDERS.items()}
+    scratch = "HKEY_LOCAL_MACHINE\\" + SCRATCH
+    for sid in (LOADED_SID, LISTED_SID, SETUP_SID, "Default"):
+        save_hive(wine, args, user_traces(chosen, scratch), os.path.join(folder[sid], "NTUSER.DAT"))
+    for sid in (LOADED_SID, LISTED_SID):
+        save_hive(wine, args, user_traces(chosen, scratch, "HKEY_CLASSES_ROOT"),
+                  os.path.join(folder[sid], *USRCLASS.split("\\")))
+    unlist_profiles(wine)
+    for sid in (LISTED_SID, MISSING_SID, SETUP_SID):
+        list_profile(wine, sid, "%%SystemDrive%%\\users\\keystrip-%s" % sid[-4:]
+                     if sid != SETUP_SID else "C:\\users\\defaultuser0")
+    list_profile(wine, BAK_ENTRY, "%SystemDrive%\\users\\keystrip-1001")
+    e2e.planter(wine, "nulkey", "HKLM64", PROFILE_LIST, NUL_ENTRY, "ProfileImagePath",
+                "C:\\users\\keystrip-evil")
+    check(wine.run("reg", "add", "HKLM\\" + PROFILE_LIST, "/v", "Default", "/t",
+                   "REG_EXPAND_SZ", "/d", "%SystemDrive%\\users\\keystrip-default", "/f",
+                   "/reg:64").returncode == 0, "planting the Default profile failed")
+    # What a link below HKEY_USERS would lead a user's rule to: machine keys, 64-bit view.
+    target = os.path.join(args.work, "target.reg")
+    with open(target, "w", encoding="utf-16") as f:
+        f.write("Windows Registry Editor Version 5.00\r\n\r\n" +
+                user_traces(chosen, "HKEY_LOCAL_MACHINE\\" + LINK_TARGET))
+    check(wine.run("reg", "import", "Z:" + target.replace("/", "\\"), "/reg:64").returncode == 0,
+          "planting the link's target failed")
 
     before, planted = e2e.plant(wine, products, [chosen])
     keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
-    # A server that stays keeps the hive loaded between the processes.
+    # A server that stays keeps the hives loaded, and the link, between the processes.
     subprocess.run([*wine.wineserver, "-p"], env=wine.env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    problems = []
     try:
-        run_over_every_profile(wine, args, chosen, user_rules, hive_files)
+        run_over_every_profile(wine, args, chosen, user_rules, class_rules, folder, problems)
     finally:
         wine.flush()  # ends the server that stays, whatever happened
-    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
-                        "after the run over every profile")
-    for sid in (LISTED_SID, MISSING_SID):
-        wine.run("reg", "delete", "HKLM\\%s\\%s" % (PROFILE_LIST, sid), "/f", "/reg:64")
-    print("every profile cleaned, the missing one reported")
+    diff = e2e.differences(e2e.without(planted, keys_gone, values_gone), e2e.snapshot(wine))
+    print("whole registry after the run over every profile: %d differences" % len(diff))
+    problems += diff
+    unlist_profiles(wine)
+    check(not problems, "%d findings:\n  %s" % (len(problems), "\n  ".join(problems[:60])))
+    print("every profile and classes hive cleaned, the Default profile too; the .bak, the "
+          "NUL entry, defaultuser0 and the link left alone; the missing and the held hive "
+          "reported")
 
 
-def run_over_every_profile(wine, args, chosen, user_rules, hive_files):
-    e2e.planter(wine, "hiveload", "HKU", hive_files[LOADED_SID].replace(
-        os.path.join(args.prefix, "drive_c"), "C:").replace("/", "\\"), LOADED_SID)
+def run_over_every_profile(wine, args, chosen, user_rules, class_rules, folder, problems):
+    def expect(condition, message):
+        if not condition:
+            problems.append(message)
+
     loaded = "HKU\\" + LOADED_SID
+    e2e.planter(wine, "hiveload", "HKU", windows_path(args, os.path.join(folder[LOADED_SID],
+                                                                         "NTUSER.DAT")),
+                LOADED_SID)
+    e2e.planter(wine, "hiveload", "HKU", windows_path(
+        args, os.path.join(folder[LOADED_SID], *USRCLASS.split("\\"))), LOADED_SID + "_Classes")
     check(reg_query(wine, loaded + "\\" + user_rules[0]["key"]), "the loaded hive has no trace")
+    check(reg_query(wine, loaded + "_Classes\\" + class_rules[0]["key"]),
+          "the loaded classes hive has no trace")
+    e2e.planter(wine, "link", "HKU", LINK_SID, "\\REGISTRY\\MACHINE\\" + LINK_TARGET)
+    check(reg_query(wine, "HKU\\%s\\%s" % (LINK_SID, user_rules[0]["key"])),
+          "the link below HKEY_USERS leads nowhere")
+    # Another process holds the listed user's hive open while the run unloads it.
+    held = "ZolvaKeystrip_" + LISTED_SID
+    holder_out = os.path.join(args.work, "holder.txt")
+    with open(holder_out, "wb") as out:
+        holder = subprocess.Popen([*wine.wine, os.path.join(args.bin, "HostilePlanter.exe"),
+                                   "hold", "HKU", held, "20000"], env=wine.env, stdout=out,
+                                  stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    time.sleep(2)  # the holder is waiting for the hive
 
     log = LOG_DIR + r"\keystrip-allusers.log"
     rc = run_exe(wine, args, "-silent", "-allusers", "-exitcode", "-product", chosen["name"],
                  "-log", log)
     text = read_log(args, log)
     print(text)
-    # The hive loaded now: its traces gone, its own key kept.
-    for rule in user_rules:
-        path = loaded + "\\" + rule["key"]
-        if rule["action"] == "CompleteKey":
-            check(not reg_query(wine, path), "%s is still there" % path)
-        else:
-            result = wine.run("reg", "query", path, "/v", rule["name"])
-            check(result.returncode != 0, "%s of %s is still there" % (rule["name"], path))
-    check(reg_query(wine, loaded + r"\Software\Keep"), "the user's own key went")
-    # The hive file the profile list names was loaded for the run and unloaded after it.
+    lines = text.split("\r\n")
     listed = wine.run("reg", "query", "HKU").stdout.decode("utf-8", "replace")
-    check("ZolvaKeystrip_" not in listed, "a temporary hive is still loaded:\n" + listed)
+    holding = open(holder_out, "rb").read().startswith(b"held")
+    holder.kill()
+    holder.wait(timeout=30)
+    time.sleep(1)
+    if held in listed:
+        wine.run(os.path.join(args.bin, "HostilePlanter.exe"), "hiveunload", "HKU", held)
+
+    # The hives loaded now: their traces gone, their own keys kept.
+    for hive, rules in ((loaded, user_rules), (loaded + "_Classes", class_rules)):
+        for rule in rules:
+            path = hive + "\\" + rule["key"]
+            if rule["action"] == "CompleteKey":
+                expect(not reg_query(wine, path), "%s is still there" % path)
+            else:
+                expect(wine.run("reg", "query", path, "/v", rule["name"]).returncode != 0,
+                       "%s of %s is still there" % (rule["name"], path))
+        expect(reg_query(wine, hive + r"\Software\Keep"), "the user's own key went in " + hive)
+    # The link's target, machine keys, is untouched.
+    for rule in user_rules:
+        path = "HKLM\\%s\\%s" % (LINK_TARGET, rule["key"])
+        query = (["reg", "query", path, "/reg:64"] if rule["action"] == "CompleteKey" else
+                 ["reg", "query", path, "/v", rule["name"], "/reg:64"])
+        expect(wine.run(*query).returncode == 0, "%s went through the link below HKU" % path)
+    for name in ("ZolvaKeystrip_" + s for s in (LOADED_SID, MISSING_SID, SETUP_SID, "Default",
+                                                LISTED_SID + "_Classes")):
+        expect(name not in listed, "a temporary hive is still loaded: " + name)
+    e2e.planter(wine, "hiveunload", "HKU", LOADED_SID + "_Classes")
     e2e.planter(wine, "hiveunload", "HKU", LOADED_SID)
 
-    for sid in (LOADED_SID, LISTED_SID, "S-1-5-21-0-0-0-1000"):
-        for rule in user_rules:
-            key = "HKEY_USERS\\%s\\%s" % (sid, rule["key"])
+    # Every hive by its real name: the users' hives (the running user's too), their
+    # classes hives (loaded now and UsrClass.dat loaded for the run) and the Default profile.
+    for hive, rules in ((LOADED_SID, user_rules), (LISTED_SID, user_rules),
+                        ("S-1-5-21-0-0-0-1000", user_rules), ("Default", user_rules),
+                        (LOADED_SID + "_Classes", class_rules),
+                        (LISTED_SID + "_Classes", class_rules)):
+        for rule in rules:
+            key = "HKEY_USERS\\%s\\%s" % (hive, rule["key"])
             entry = ('  Key "%s" deleted' % key if rule["action"] == "CompleteKey"
                      else '  Name "%s\\%s" deleted' % (key, rule["name"]))
-            check(entry in text.split("\r\n"), "the log misses: " + entry)
-    check('Profile "HKEY_USERS\\%s" not loaded (' % MISSING_SID in text,
-          "the log misses the profile that could not be loaded")
-    check("Problem: A user's profile could not be loaded" in text, "no problem noted")
-    check(rc == 1, "exit code %d, expected 1" % rc)
+            expect(entry in lines, "the log misses: " + entry)
+    for entry, why in ((BAK_ENTRY, "not a user account's SID"),
+                       (NUL_ENTRY.replace("<NUL>", "\u2400"), "not a user account's SID"),
+                       (SETUP_SID, "the temporary account of first-time setup"),
+                       (LINK_SID, "a registry link, not a hive")):
+        note = 'Profile "HKEY_USERS\\%s": skipped (%s)' % (entry, why)
+        expect(note in lines, "the log misses: " + note)
+        expect(not any(("HKEY_USERS\\%s\\" % entry) in line for line in lines),
+               "a rule was applied to " + entry)
+    expect('Profile "HKEY_USERS\\%s" not loaded (' % MISSING_SID in text,
+           "the log misses the profile that could not be loaded")
+    expect("Problem: A user's profile could not be loaded" in text, "no problem noted")
+    if holding:
+        expect('Profile "HKEY_USERS\\%s" not unloaded (error 5' % LISTED_SID in text,
+               "the log misses the hive that stayed loaded")
+        expect("Problem: A user's profile loaded for the run could not be unloaded" in text,
+               "no problem noted for the hive that stayed loaded")
+        print("Wine refused to unload the hive another process held open")
+    else:
+        problems.append("the holder never held the hive: Wine cannot show it this way")
+    expect(rc == 1, "exit code %d, expected 1" % rc)
     # What the hive file holds now: Wine does not write an unloaded hive back to its file
     # (measured), so the deletions in it show in the log only.
-    dump = e2e.planter(wine, "hivedump", "HKU", hive_files[LISTED_SID].replace(
-        os.path.join(args.prefix, "drive_c"), "C:").replace("/", "\\"))
+    dump = e2e.planter(wine, "hivedump", "HKU", windows_path(
+        args, os.path.join(folder[LISTED_SID], "NTUSER.DAT")))
     print("the listed hive file after the run:\n" + dump)
 
 
