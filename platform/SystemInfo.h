@@ -1,8 +1,10 @@
 // What the log file's header says about the machine and the moment of a run:
-// the local date and time with its offset from UTC, and the computer's name.
-// GetLocalTime, GetTimeZoneInformation and GetComputerNameW on Windows.
+// the local date and time with its offset from UTC, the computer's name, and
+// the thread that writes it. GetLocalTime, GetTimeZoneInformation,
+// GetComputerNameW and GetCurrentThreadId on Windows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace keystrip::platform {
@@ -11,11 +13,15 @@ struct LocalTime {
     int Year = 0, Month = 0, Day = 0;
     int Hour = 0, Minute = 0, Second = 0;
     int UtcOffsetMinutes = 0; // local time minus UTC
+    int Millisecond = 0;
 };
 
 LocalTime CurrentLocalTime();
 
 // The NetBIOS name of the computer; empty when the system does not tell.
 std::u16string ComputerName();
+
+// The calling thread's identifier.
+uint32_t CurrentThreadId();
 
 } // namespace keystrip::platform

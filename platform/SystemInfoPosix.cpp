@@ -1,4 +1,4 @@
-// Native stand-in: localtime_r and gethostname.
+// Native stand-in: clock_gettime, localtime_r, gethostname and gettid.
 #include "platform/SystemInfo.h"
 
 #include "common/Utf.h"
@@ -10,7 +10,9 @@
 namespace keystrip::platform {
 
 LocalTime CurrentLocalTime() {
-    const std::time_t now = std::time(nullptr);
+    timespec precise{};
+    clock_gettime(CLOCK_REALTIME, &precise);
+    const std::time_t now = precise.tv_sec;
     std::tm local{};
     localtime_r(&now, &local);
     LocalTime t;
@@ -21,6 +23,7 @@ LocalTime CurrentLocalTime() {
     t.Minute = local.tm_min;
     t.Second = local.tm_sec;
     t.UtcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    t.Millisecond = static_cast<int>(precise.tv_nsec / 1000000);
     return t;
 }
 
@@ -29,6 +32,10 @@ std::u16string ComputerName() {
     if (gethostname(name, sizeof name - 1) != 0)
         return {};
     return Utf8ToUtf16(name);
+}
+
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(gettid());
 }
 
 } // namespace keystrip::platform

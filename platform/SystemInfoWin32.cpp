@@ -25,6 +25,7 @@ LocalTime CurrentLocalTime() {
     t.Minute = now.wMinute;
     t.Second = now.wSecond;
     t.UtcOffsetMinutes = -static_cast<int>(bias);
+    t.Millisecond = now.wMilliseconds;
     return t;
 }
 
@@ -34,6 +35,10 @@ std::u16string ComputerName() {
     if (!GetComputerNameW(name, &size))
         return {};
     return std::u16string(reinterpret_cast<const char16_t*>(name), size);
+}
+
+uint32_t CurrentThreadId() {
+    return GetCurrentThreadId();
 }
 
 } // namespace keystrip::platform
