@@ -10,7 +10,12 @@ namespace keystrip {
 
 TRunExtras::TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry,
                        platform::IHives* Hives, TRunOutcome& Outcome)
-    : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {}
+    : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {
+    TRunRecord& record = FOutcome.Record();
+    record.Kept = FSwitches.JsonFile.has_value();
+    record.Preview = FSwitches.Preview;
+    record.AllUsers = FSwitches.AllUsers;
+}
 
 TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Removal)
     : FProducts(Products) {
@@ -42,14 +47,24 @@ TRunExtras::TRun::~TRun() {
 bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
     if (!Item || !Item->Product)
         return true;
+    TProductRecord* record = nullptr;
+    if (FOutcome.Record().Kept) {
+        record = &FOutcome.Record().Products.emplace_back();
+        record->Name = Item->Product->Name();
+        record->Previewed = FSwitches.Preview;
+    }
     if (FSwitches.Preview) {
         const bool complete = Products.Inspect(Item);
         if (!complete)
             FOutcome.Note(TRunProblem::WouldNotRemove, Item->Product->Name());
+        if (record)
+            record->Complete = complete;
         return complete;
     }
-    Products.Remove(Item);
+    Products.Remove(Item, record ? &record->Removal : nullptr);
     FOutcome.CountRemoval(Item->Product->Name(), Item->Removed);
+    if (record)
+        record->Complete = Item->Removed;
     return Item->Removed;
 }
 

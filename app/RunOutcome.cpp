@@ -44,7 +44,13 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::BackupNotWritten:
     case TRunProblem::RestoreUnreadable:
     case TRunProblem::PreviewWithoutLog:
+    case TRunProblem::UnknownLogFormat:
+    case TRunProblem::ResultNotWritten:
         return ecCouldNotStart;
+    case TRunProblem::AnotherCopyRunning:
+        return ecAnotherCopy;
+    case TRunProblem::LockUnguarded:
+        return ecDone;
     }
     return ecCouldNotStart;
 }
@@ -98,7 +104,17 @@ std::u16string DescribeProblem(TRunProblem Problem) {
     case TRunProblem::RestoreUnreadable:
         return u"The backup to restore could not be read";
     case TRunProblem::PreviewWithoutLog:
-        return u"-preview with -silent needs -log FILE for its report; nothing was written";
+        return u"-preview with -silent needs -log FILE or -json FILE for its report; nothing was "
+               u"written";
+    case TRunProblem::AnotherCopyRunning:
+        return u"Zolva Keystrip is already running; this copy did nothing";
+    case TRunProblem::UnknownLogFormat:
+        return u"-logformat names no format of the log; nothing was done";
+    case TRunProblem::ResultNotWritten:
+        return u"The -json file could not be written";
+    case TRunProblem::LockUnguarded:
+        return u"Another program holds the name that keeps a second copy from running; "
+               u"this run went on without it";
     }
     return u"Unknown problem";
 }
@@ -114,10 +130,19 @@ std::u16string DescribeExitCode(TExitCode Code) {
         return u"-product named no known product";
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
-               u"window, a -log or -backup file that cannot be written, a -restore file that "
-               u"cannot be read, or -silent -preview without -log";
+               u"window, a -log, -json or -backup file that cannot be written, a -restore "
+               u"file that cannot be read, an unknown -logformat, or -silent -preview without "
+               u"-log or -json";
+    case ecAnotherCopy:
+        return u"another copy of the program is running: nothing was done, try again later";
     }
     return u"";
+}
+
+const std::vector<TExitCode>& ExitCodes() {
+    static const std::vector<TExitCode> codes = {ecDone, ecRuleFailed, ecUnknownProduct,
+                                                 ecCouldNotStart, ecAnotherCopy};
+    return codes;
 }
 
 std::u16string CurrentExceptionText() {

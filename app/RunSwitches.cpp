@@ -15,6 +15,10 @@ TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine) {
         switches.BackupFile = CommandLine.SwitchValue(u"backup", u"");
     if (CommandLine.HasSwitch(u"restore"))
         switches.RestoreFile = CommandLine.SwitchValue(u"restore", u"");
+    if (CommandLine.HasSwitch(u"logformat"))
+        switches.LogFormat = CommandLine.SwitchValue(u"logformat", u"");
+    if (CommandLine.HasSwitch(u"json"))
+        switches.JsonFile = CommandLine.SwitchValue(u"json", u"");
     return switches;
 }
 

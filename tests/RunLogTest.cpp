@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <regex>
 #include <string>
 
 using namespace keystrip;
@@ -67,8 +70,9 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Problem: The main window could not be created\r\n"
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
-              u"no window, a -log or -backup file that cannot be written, a -restore file "
-              u"that cannot be read, or -silent -preview without -log\r\n"
+              u"no window, a -log, -json or -backup file that cannot be written, a -restore "
+              u"file that cannot be read, an unknown -logformat, or -silent -preview without "
+              u"-log or -json\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 
@@ -175,17 +179,63 @@ TEST(RunLogWriteTest, WritesTheTextOnceWithTheHeaderOfThisMachineAndMoment) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file)));
 }
 
-TEST(RunLogWriteTest, ReplacesAnOlderLog) {
+TEST(RunLogWriteTest, EachRunIsAppendedWithItsHeader) {
     TempDir dir;
     const std::u16string file = dir.File(u"keystrip.log");
-    testing_support::WriteBytes(std::filesystem::path(file),
-                                testing_support::Bytes(std::string(100000, 'x')));
+    const std::string older = "\xEF\xBB\xBFZolva Keystrip\r\n(an earlier run)\r\nExit code: 0\r\n";
+    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(older));
+    for (const char16_t* line : {u"k.exe -log a", u"k.exe -log b"}) {
+        TRunOutcome outcome;
+        TRunLog log(file, line, false);
+        ASSERT_TRUE(log.Write(nullptr, outcome));
+    }
+    const std::string text = FileText(file);
+    ASSERT_EQ(text.compare(0, older.size(), older), 0);
+    // One byte-order mark, at the start; an empty line between the runs.
+    EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);
+    const size_t second = text.find("\r\n\r\nZolva Keystrip\r\n", older.size() - 2);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_NE(text.find("Command line: k.exe -log a\r\n", second), std::string::npos);
+    const size_t third = text.find("\r\n\r\nZolva Keystrip\r\n", second + 4);
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_NE(text.find("Command line: k.exe -log b\r\n", third), std::string::npos);
+}
+
+TEST(RunLogWriteTest, ALogOverTheLimitIsMovedAsideFirst) {
+    TempDir dir;
+    const std::u16string file = dir.File(u"keystrip.log");
+    const std::string full(kLogSizeLimit + 1, 'x');
+    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(full));
+    testing_support::WriteBytes(std::filesystem::path(file + u".old"),
+                                testing_support::Bytes("two runs ago"));
     TRunOutcome outcome;
     TRunLog log(file, u"k.exe", false);
     ASSERT_TRUE(log.Write(nullptr, outcome));
-    const std::string text = FileText(file);
-    EXPECT_EQ(text.compare(0, 17, "\xEF\xBB\xBFZolva Keystrip"), 0);
-    EXPECT_LT(text.size(), 1000u);
+    EXPECT_EQ(FileText(file + u".old"), full);
+    EXPECT_EQ(FileText(file).compare(0, 17, "\xEF\xBB\xBFZolva Keystrip"), 0);
+    EXPECT_LT(FileText(file).size(), 1000u);
+
+    // At the limit itself it is not moved.
+    const std::string limit(kLogSizeLimit, 'y');
+    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(limit));
+    TRunLog next(file, u"k.exe", false);
+    ASSERT_TRUE(next.Write(nullptr, outcome));
+    EXPECT_EQ(FileText(file).compare(0, limit.size(), limit), 0);
+    EXPECT_EQ(FileText(file + u".old"), full);
+}
+
+TEST(RunLogWriteTest, AHardLinkedLogIsRefusedAndLeftAsItWas) {
+    TempDir dir;
+    const std::filesystem::path target = dir.Path() / "target.txt";
+    testing_support::WriteBytes(target, testing_support::Bytes("someone's file"));
+    std::filesystem::create_hard_link(target, dir.Path() / "keystrip.log");
+    TRunOutcome outcome;
+    TRunLog log(dir.File(u"keystrip.log"), u"k.exe", true);
+    EXPECT_FALSE(log.Write(nullptr, outcome));
+    ASSERT_TRUE(outcome.Has(TRunProblem::LogNotWritten));
+    EXPECT_NE(Utf16ToUtf8(outcome.Notes()[0].Detail).find("2 hard links"), std::string::npos);
+    EXPECT_EQ(ProcessExitCode(outcome, true), 3);
+    EXPECT_EQ(FileText(target.u16string()), "someone's file");
 }
 
 struct UnwritableRow {
@@ -220,5 +270,156 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UnwritableRow{"NoSuchFolder", u"no such folder/keystrip.log", u"keystrip.log"},
                     UnwritableRow{"NoFileName", u"", u"-log"}),
     [](const testing::TestParamInfo<UnwritableRow>& info) { return std::string(info.param.name); });
+
+// --- CMTrace -------------------------------------------------------------------
+
+struct CmTraceRow {
+    const char* name;
+    TLogEntry entry;
+    platform::LocalTime time;
+    const char16_t* line;
+};
+
+void PrintTo(const CmTraceRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CmTraceLineTest : public testing::TestWithParam<CmTraceRow> {};
+
+TEST_P(CmTraceLineTest, IsOneLineInTheViewersForm) {
+    EXPECT_EQ(CmTraceLine(GetParam().entry, GetParam().time, 4711), GetParam().line);
+}
+
+const platform::LocalTime kNoon{2026, 12, 10, 14, 3, 22, 60, 7};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CmTraceLineTest,
+    testing::Values(
+        CmTraceRow{"Info",
+                   {1, u"Removing product \"Zolva A\"", false},
+                   kNoon,
+                   u"<![LOG[Removing product \"Zolva A\"]LOG]!><time=\"14:03:22.007-060\" "
+                   u"date=\"12-10-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"WarningWestOfUtc",
+                   {2, u"x", true},
+                   {2027, 1, 2, 3, 4, 5, -300, 999},
+                   u"<![LOG[x]LOG]!><time=\"03:04:05.999+300\" date=\"01-02-2027\" "
+                   u"component=\"ZolvaKeystrip\" context=\"\" type=\"2\" thread=\"4711\" "
+                   u"file=\"\">"},
+        CmTraceRow{"ErrorEastOfUtcByAnOddOffset",
+                   {3, u"y", false},
+                   {2026, 7, 1, 23, 59, 59, 345, 0},
+                   u"<![LOG[y]LOG]!><time=\"23:59:59.000-345\" date=\"07-01-2026\" "
+                   u"component=\"ZolvaKeystrip\" context=\"\" type=\"3\" thread=\"4711\" "
+                   u"file=\"\">"},
+        CmTraceRow{"LineBreaksStayOnTheLine",
+                   {1, u"a\r\nb\nc\rd\u2028e\u0085f", false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[a\u21B5b\u21B5c\u21B5d\u21B5e\u21B5f]LOG]!><time=\"00:00:00.000+000\" "
+                   u"date=\"01-01-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"ControlsShowAsSymbolsTabStays",
+                   {1, std::u16string(u"a\0b\tc\x1b", 6), false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[a\u2400b\tc\u241B]LOG]!><time=\"00:00:00.000+000\" "
+                   u"date=\"01-01-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"TheEndMarkerCannotEndTheTextEarly",
+                   {2, u"Key \"x]LOG]!><time=\"]LOG]!>]LOG]!>\" deleted", false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[Key \"x]LOG]!\uFF1E<time=\"]LOG]!\uFF1E]LOG]!\uFF1E\" deleted]LOG]!>"
+                   u"<time=\"00:00:00.000+000\" date=\"01-01-2026\" component=\"ZolvaKeystrip\" "
+                   u"context=\"\" type=\"2\" thread=\"4711\" file=\"\">"}),
+    [](const testing::TestParamInfo<CmTraceRow>& info) { return std::string(info.param.name); });
+
+TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEach) {
+    TActivityLogger activity;
+    activity.Log(asInfo, ssStartRemoval, u"Zolva A");
+    activity.Log(asWarning, aaKeyNotDeleted, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\nA");
+    activity.Log(asError, aaFatalError, u"4");
+    activity.Log(asDebug, aaStartDetection, u"Zolva A"); // never in the log
+    TRunOutcome outcome;
+    outcome.CountRemoval(u"Zolva A", false);
+    outcome.Note(TRunProblem::LogNotWritten, u"x");
+    const std::vector<TLogEntry> entries = RunLogEntries(kHeader, &activity, outcome, true);
+    const std::string text = Utf16ToUtf8(CmTraceText(kHeader, kNoon, 9, &activity, outcome, true));
+
+    const std::regex line(
+        R"re(<!\[LOG\[(.*)\]LOG\]!><time="(\d\d):(\d\d):(\d\d)\.(\d{3})([+-]\d{3})" )re"
+        R"re(date="(\d\d)-(\d\d)-(\d{4})" component="ZolvaKeystrip" context="" )re"
+        R"re(type="([123])" thread="(\d+)" file="">)re");
+    std::vector<std::string> texts;
+    std::vector<std::string> types;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "the last line has no CR LF";
+        const std::string one = text.substr(at, end - at);
+        ASSERT_EQ(one.find('\n'), std::string::npos);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(one, m, line)) << one;
+        ASSERT_EQ(m.str(1).find("]LOG]!>"), std::string::npos) << one;
+        texts.push_back(m.str(1));
+        types.push_back(m.str(10));
+        at = end + 2;
+    }
+    ASSERT_EQ(texts.size(), entries.size());
+    EXPECT_EQ(texts.front(), "Zolva Keystrip");
+    EXPECT_EQ(texts[5],
+              "Command line: \"C:\\Tools\\ZolvaKeystrip.exe\" -silent -product \"Zolva A\"");
+    EXPECT_EQ(texts[6], "Removing product \"Zolva A\"");
+    EXPECT_EQ(texts[7], "  Key \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\u21B5A\" not deleted (access "
+                        "denied or locked)");
+    EXPECT_EQ(types[6], "1");
+    EXPECT_EQ(types[7], "2");
+    EXPECT_EQ(types[8], "3");
+    // The problems and the result: a failed rule warns, a log not written is an error,
+    // and the result (3) with it.
+    EXPECT_EQ(texts[9], "Problem: Not removed completely (a removal rule failed): Zolva A");
+    EXPECT_EQ(types[9], "2");
+    EXPECT_EQ(types[10], "3");
+    EXPECT_EQ(texts.back(), "Exit code: 3");
+    EXPECT_EQ(types.back(), "3");
+}
+
+struct FormatRow {
+    const char* name;
+    std::optional<std::u16string> value;
+    std::optional<TLogFormat> format;
+};
+
+void PrintTo(const FormatRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class LogFormatTest : public testing::TestWithParam<FormatRow> {};
+
+TEST_P(LogFormatTest, IsPlainWithoutTheSwitchAndCmTraceByName) {
+    EXPECT_EQ(LogFormatOf(GetParam().value), GetParam().format);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LogFormatTest,
+                         testing::Values(FormatRow{"NoSwitch", std::nullopt, TLogFormat::Plain},
+                                         FormatRow{"CmTrace", u"cmtrace", TLogFormat::CmTrace},
+                                         FormatRow{"AnyCase", u"CMTrace", TLogFormat::CmTrace},
+                                         FormatRow{"Empty", u"", std::nullopt},
+                                         FormatRow{"PlainIsNoValue", u"plain", std::nullopt},
+                                         FormatRow{"NoTrimming", u"cmtrace ", std::nullopt}),
+                         [](const testing::TestParamInfo<FormatRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(RunLogWriteTest, WritesCmTraceWhenAsked) {
+    TempDir dir;
+    const std::u16string file = dir.File(u"cm.log");
+    TRunOutcome outcome;
+    TRunLog log(TRunFiles{file, TLogFormat::CmTrace, std::nullopt}, u"k.exe", false);
+    ASSERT_TRUE(log.Write(nullptr, outcome));
+    const std::string text = FileText(file);
+    ASSERT_EQ(text.compare(0, 10, "\xEF\xBB\xBF<![LOG["), 0);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+              static_cast<long>(RunLogEntries({}, nullptr, outcome, false).size()));
+}
 
 } // namespace

@@ -1,0 +1,218 @@
+#include "app/RunJson.h"
+
+#include "common/Utf.h"
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <optional>
+
+#ifndef KEYSTRIP_VERSION
+#define KEYSTRIP_VERSION "0.0.0"
+#endif
+
+namespace keystrip {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+std::string Text(const std::u16string& text) {
+    return Utf16ToUtf8(text);
+}
+
+std::string Digits(int value, int width) {
+    std::string text = std::to_string(value < 0 ? -value : value);
+    if (static_cast<int>(text.size()) < width)
+        text.insert(0, static_cast<size_t>(width) - text.size(), '0');
+    return text;
+}
+
+// Stable names, for tools; the texts beside them are for people.
+const char* ProblemName(TRunProblem Problem) {
+    switch (Problem) {
+    case TRunProblem::RuleFailed:
+        return "ruleFailed";
+    case TRunProblem::RunBrokeOff:
+        return "runBrokeOff";
+    case TRunProblem::UnknownProduct:
+        return "unknownProduct";
+    case TRunProblem::NoDefinitions:
+        return "noDefinitions";
+    case TRunProblem::TermsUnreadable:
+        return "termsUnreadable";
+    case TRunProblem::WindowNotCreated:
+        return "windowNotCreated";
+    case TRunProblem::LogNotWritten:
+        return "logNotWritten";
+    case TRunProblem::BackupNotWritten:
+        return "backupNotWritten";
+    case TRunProblem::ProfileNotLoaded:
+        return "profileNotLoaded";
+    case TRunProblem::WouldNotRemove:
+        return "wouldNotRemove";
+    case TRunProblem::RestoreIncomplete:
+        return "restoreIncomplete";
+    case TRunProblem::RestoreUnreadable:
+        return "restoreUnreadable";
+    case TRunProblem::PreviewWithoutLog:
+        return "previewWithoutLog";
+    case TRunProblem::AnotherCopyRunning:
+        return "anotherCopyRunning";
+    case TRunProblem::UnknownLogFormat:
+        return "unknownLogFormat";
+    case TRunProblem::ResultNotWritten:
+        return "resultNotWritten";
+    case TRunProblem::LockUnguarded:
+        return "lockUnguarded";
+    }
+    return "unknown";
+}
+
+const char* ResultName(TRemovalResult Result) {
+    switch (Result) {
+    case rrDeleted:
+        return "deleted";
+    case rrNotFound:
+        return "notFound";
+    case rrNotDeleted:
+        return "notDeleted";
+    case rrNotBackedUp:
+        return "notBackedUp";
+    case rrFailed:
+        return "failed";
+    case rrSimulated:
+        return "simulated";
+    }
+    return "failed";
+}
+
+std::u16string PathOf(const std::u16string& Root, const std::u16string& Key,
+                      TZolvaProductRemoveAction Action, const std::u16string& Value) {
+    std::u16string path = Root + u'\\' + Key;
+    if (Action == raNameOnly)
+        path += u'\\' + Value;
+    return path;
+}
+
+ordered_json RuleBase(TZolvaProductRemoveAction Action, const std::u16string& Root,
+                      const std::u16string& Key, const std::u16string& Value) {
+    ordered_json rule;
+    rule["action"] = Text(RemoveActionToText(Action));
+    rule["root"] = Text(Root);
+    rule["key"] = Text(Key);
+    if (Action == raNameOnly)
+        rule["name"] = Text(Value);
+    rule["path"] = Text(PathOf(Root, Key, Action, Value));
+    return rule;
+}
+
+ordered_json RemovalRules(const TRemovalProduct& Removal) {
+    ordered_json rules = ordered_json::array();
+    for (const TRemovalRule& r : Removal.Rules) {
+        ordered_json rule = RuleBase(r.Action, r.RootText, r.Key, r.ValueName);
+        rule["result"] = ResultName(r.Result);
+        if (!r.Reason.empty())
+            rule["reason"] = Text(r.Reason);
+        rules.push_back(std::move(rule));
+    }
+    return rules;
+}
+
+// Whether a removal met anything of the product.
+bool MetTraces(const TRemovalProduct& Removal) {
+    for (const TRemovalRule& rule : Removal.Rules)
+        if (rule.Result != rrNotFound)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::u16string IsoTime(const platform::LocalTime& Time) {
+    const int offset = Time.UtcOffsetMinutes;
+    return U16(Digits(Time.Year, 4) + "-" + Digits(Time.Month, 2) + "-" + Digits(Time.Day, 2) +
+               "T" + Digits(Time.Hour, 2) + ":" + Digits(Time.Minute, 2) + ":" +
+               Digits(Time.Second, 2) + (offset < 0 ? "-" : "+") + Digits(offset / 60, 2) + ":" +
+               Digits(offset % 60, 2));
+}
+
+std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* Activity,
+                          const TRunOutcome& Outcome, bool ExitCodeSwitch) {
+    const TRunRecord& record = Outcome.Record();
+    ordered_json doc;
+    doc["schemaVersion"] = kResultSchemaVersion;
+    doc["program"] = "Zolva Keystrip";
+    doc["version"] = KEYSTRIP_VERSION;
+    doc["computer"] = Text(Header.Computer);
+    doc["commandLine"] = Text(Header.CommandLine);
+    doc["time"] = Text(IsoTime(Header.Time));
+    const TExitCode code = ExitCodeOf(Outcome);
+    doc["exitCode"] = ProcessExitCode(Outcome, ExitCodeSwitch);
+    doc["result"] = static_cast<int>(code);
+    doc["resultText"] = Text(DescribeExitCode(code));
+    ordered_json problems = ordered_json::array();
+    for (const TRunNote& note : Outcome.Notes()) {
+        ordered_json problem;
+        problem["problem"] = ProblemName(note.Problem);
+        problem["code"] = static_cast<int>(ExitCodeOf(note.Problem));
+        problem["text"] = Text(DescribeProblem(note.Problem));
+        problem["detail"] = Text(note.Detail);
+        problems.push_back(std::move(problem));
+    }
+    doc["problems"] = std::move(problems);
+    doc["preview"] = record.Preview;
+    doc["allUsers"] = record.AllUsers;
+    doc["productsRequested"] = Outcome.ProductsRequested();
+    doc["productsRemovedCompletely"] = Outcome.ProductsRemoved();
+
+    // Products in the order a detection met them, then those a run went
+    // through without a detection (-product).
+    std::vector<std::u16string> order;
+    std::map<std::u16string, bool> detected;
+    if (Activity != nullptr) {
+        std::u16string current;
+        for (int i = 0; i < Activity->Count(); ++i) {
+            const TActivityItem& item = *Activity->Entries(i);
+            if (item.Action == aaStartDetection) {
+                current = item.Data;
+                if (!detected.count(current))
+                    order.push_back(current);
+                detected[current] = false;
+            } else if (item.Action == aaStopDetection) {
+                detected[current] = item.Data == u"Success";
+            }
+        }
+    }
+    std::map<std::u16string, const TProductRecord*> applied;
+    for (const TProductRecord& product : record.Products) {
+        if (!detected.count(product.Name) && !applied.count(product.Name))
+            order.push_back(product.Name);
+        applied[product.Name] = &product;
+    }
+    ordered_json products = ordered_json::array();
+    for (const std::u16string& name : order) {
+        const auto run = applied.find(name);
+        const TProductRecord* product = run == applied.end() ? nullptr : run->second;
+        ordered_json entry;
+        entry["name"] = Text(name);
+        const auto found = detected.find(name);
+        entry["found"] = found != detected.end()
+                             ? found->second
+                             : product != nullptr && MetTraces(product->Removal);
+        entry["action"] = product == nullptr   ? "none"
+                          : product->Previewed ? "previewed"
+                                               : "removed";
+        entry["complete"] = product == nullptr ? ordered_json() : ordered_json(product->Complete);
+        entry["removedCompletely"] = product != nullptr && !product->Previewed && product->Complete;
+        entry["rules"] = product == nullptr   ? ordered_json::array()
+                         : product->Previewed ? ordered_json::array()
+                                              : RemovalRules(product->Removal);
+        products.push_back(std::move(entry));
+    }
+    doc["products"] = std::move(products);
+    doc["profiles"] = ordered_json::array();
+    return doc.dump(2, ' ', true, ordered_json::error_handler_t::replace) + "\r\n";
+}
+
+} // namespace keystrip
