@@ -20,6 +20,17 @@ Scenarios:
               file the profile list names (made with RegSaveKeyW) and a profile whose
               hive file is missing; every user's traces go, the keys beside them stay,
               the temporary hive is unloaded, the missing one is a warning and code 1
+  onecopy     two silent copies started together with one log: one removes, the other
+              ends with 1618 and writes nothing; while a wizard waits on its terms, a
+              silent copy ends with 1618 (0 without -exitcode) touching nothing, a second
+              wizard says the program is already running, and -help still shows
+  logs        a second run appends to the log; -logformat cmtrace lines parse with a
+              strict pattern; -log naming a folder; a log over 10 MiB moved to FILE.old;
+              an unknown -logformat and a log folder that cannot be written end with 3
+              before the registry is touched
+  guarded     a symbolic link at the log's name, a hard link, and a linked folder on its
+              path: the log is refused (code 3), the link's target untouched, the removal
+              done; a -json file at a link ends the run with 3 before the registry
 """
 
 import os
@@ -196,8 +207,9 @@ def scenario_exitcodes(wine, args, products):
     check(text.split("\r\n")[7:] == [
         "Problem: The main window could not be created", "Products removed completely: 0 of 0",
         "Result: 3, the run could not start its work: no definitions, unreadable terms, no "
-        "window, a -log or -backup file that cannot be written, a -restore file that cannot "
-        "be read, or -silent -preview without -log", "Exit code: 3", ""],
+        "window, a -log, -json or -backup file that cannot be written, a -restore file that "
+        "cannot be read, an unknown -logformat, or -silent -preview without -log or -json",
+        "Exit code: 3", ""],
         "log without a display: %s" % text)
     files = e2e.files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
@@ -223,12 +235,15 @@ def scenario_help(wine, args, products):
         text = text.replace("\r", "")  # the driver's stdout adds a CR of its own
         for row in ["-product NAME\n\tremoves that product alone",
                     "-silent\n\twith -product: removes it, no window",
-                    "-log FILE\n\twrites the report to FILE at the end",
+                    "-log FILE\n\tappends the report to FILE at the end",
+                    "-logformat cmtrace\n\tthe log as CMTrace lines",
+                    "-json FILE\n\twrites the result as JSON to FILE",
                     "-exitcode\n\tthe exit code tells the result",
                     "-help, -?\n\tshows this list, does nothing else",
                     "0\tevery requested product removed completely",
                     "1\tat least one rule failed", "2\t-product named no known product",
-                    "3\tthe run could not start its work"]:
+                    "3\tthe run could not start its work",
+                    "1618\tanother copy of the program is running"]:
             check(row in text, "the help misses %r:\n%s" % (row, text))
         check(wine.driver("state")[0] != 0, "the wizard window is there as well")
         if switches[0] == "-help":
@@ -397,8 +412,263 @@ def run_over_every_profile(wine, args, chosen, user_rules, hive_files):
     print("the listed hive file after the run:\n" + dump)
 
 
+# --- one copy at a time, logs that keep their history, guarded files ----------------
+
+ALREADY_RUNNING = ("Zolva Keystrip is already running. Wait until it has finished, then start "
+                   "it again.")
+
+
+def plant_bulk(wine, chosen, count):
+    """Many small keys below the product's first machine key, so that removing it takes a
+    while."""
+    top = next(r["key"] for r in chosen["removal"]
+               if r["action"] == "CompleteKey" and r["root"] == "HKEY_LOCAL_MACHINE")
+    wine.reg_import("".join("[HKEY_LOCAL_MACHINE\\%s\\Bulk\\K%05d]\r\n\"v\"=dword:%08x\r\n\r\n"
+                            % (top, i, i) for i in range(count)), "bulk.reg")
+
+
+def runs_in(text):
+    return text.count("Zolva Keystrip\r\nCopyright (c) 2026 Zolva Software AG.\r\n")
+
+
+class Launcher:
+    """Starts the exe as a deployment script does, through cmd.exe's start /wait, and reads
+    its whole exit code: Wine hands a Unix parent only the low 8 bits of it (1618 arrives
+    as 82)."""
+
+    def __init__(self, wine, args, name, *switches):
+        script = os.path.join(args.work, name + ".cmd")
+        exe = "Z:" + os.path.abspath(args.exe).replace("/", "\\")
+        with open(script, "w", newline="\r\n") as f:
+            f.write('@echo off\nstart "" /wait "%s" %s\necho exitcode=%%errorlevel%%\n'
+                    % (exe, " ".join(quoted(list(switches)))))
+        self.out = open(os.path.join(args.work, name + ".out"), "w+b")
+        print("launch", *switches, flush=True)
+        self.process = subprocess.Popen(
+            [*wine.wine, "cmd", "/c", "Z:" + script.replace("/", "\\")], env=wine.env,
+            stdout=self.out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def code(self, timeout=60):
+        exit_code(self.process, timeout)
+        self.out.seek(0)
+        match = re.search(rb"exitcode=(-?\d+)", self.out.read())
+        self.out.close()
+        check(match, "the launcher printed no exit code")
+        return int(match.group(1))
+
+
+def scenario_onecopy(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    drive_c = os.path.join(args.prefix, "drive_c")
+
+    # Two copies started together, both with the same log.
+    before, planted = e2e.plant(wine, products, [chosen])
+    plant_bulk(wine, chosen, 3000)
+    planted = e2e.snapshot(wine)
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+    log = LOG_DIR + r"\keystrip-together.log"
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    start = time.time()
+    copies = [Launcher(wine, args, "copy%d" % i, *switches) for i in range(2)]
+    codes = sorted(copy.code(timeout=180) for copy in copies)
+    print("two copies together: exit codes %s in %.1f s" % (codes, time.time() - start))
+    check(codes == [0, 1618], "exit codes %s, expected 0 and 1618" % codes)
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                        "after two copies started together")
+    text = read_log(args, log)
+    check(runs_in(text) == 1, "the log holds %d runs, expected 1" % runs_in(text))
+    check(text.endswith("Exit code: 0\r\n"), "log result: %s" % text[-100:])
+
+    # A wizard holds the lock while it waits on its terms page.
+    before, planted = e2e.plant(wine, products, [chosen])
+    wizard = wine.start(args.exe, "-log", LOG_DIR + r"\keystrip-holder.log")
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    try:
+        files = e2e.files_of(drive_c)
+        second = Launcher(wine, args, "second", "-silent", "-product", name, "-exitcode", "-log",
+                          LOG_DIR + r"\keystrip-second.log", "-json",
+                          LOG_DIR + r"\keystrip-second.json")
+        rc = second.code(timeout=30)
+        check(rc == 1618, "a silent second copy: exit code %d, expected 1618" % rc)
+        rc = run_exe(wine, args, "-silent", "-product", name, timeout=30)
+        check(rc == 0, "without -exitcode: exit code %d, expected 0" % rc)
+        written = [f for f in e2e.written_files(files, e2e.files_of(drive_c))
+                   if "keystrip-second" in f]
+        check(not written, "a second copy wrote %s" % written)
+        # (The registry is compared once the wizard has ended: reading it whole ends
+        # every Wine process.)
+
+        for switches, expected in ((["-product", name], 0), (["-exitcode"], 1618)):
+            launcher = Launcher(wine, args, "wizard2", *switches)
+            rc, text = wine.driver("dialog", "30")
+            check(rc == 0, "the second wizard showed no message")
+            check(ALREADY_RUNNING in text, "message: %s" % text)
+            # Two windows have the program's title now: OK is pressed in the box itself.
+            check(wine.driver("dismiss")[0] == 0, "no message box to dismiss")
+            rc = launcher.code()
+            check(rc == expected, "second wizard %s: exit code %d" % (switches, rc))
+
+        process = wine.start(args.exe, "-help")
+        rc, text = wine.driver("dialog", "30")
+        check(rc == 0 and "-json FILE" in text, "no help while another copy runs: %s" % text)
+        check(wine.driver("dismiss")[0] == 0, "no help box to dismiss")
+        check(exit_code(process) == 0, "-help ended with an exit code")
+        # The first wizard is where it was, on its terms.
+        check(wine.state()["page"] == "0", "the first wizard left its terms page")
+    finally:
+        e2e.keys("alt+e")  # the first wizard's Exit
+    check(exit_code(wizard) == 0, "the first wizard did not end with 0")
+    e2e.expect_registry(wine, planted, "after the second copies and the wizard")
+    print("a second copy ends at once; the wizard says so; -help still shows")
+
+
+CMTRACE = re.compile(r'<!\[LOG\[(.*)\]LOG\]!><time="(\d\d):(\d\d):(\d\d)\.(\d{3})([+-]\d{3})" '
+                     r'date="(\d\d)-(\d\d)-(\d{4})" component="ZolvaKeystrip" context="" '
+                     r'type="([123])" thread="(\d+)" file="">')
+
+
+def scenario_logs(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+
+    # Two runs, one file: the second is appended with its own header.
+    log = LOG_DIR + r"\keystrip-twice.log"
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    for run in range(2):
+        e2e.plant(wine, products, [chosen])
+        rc = run_exe(wine, args, *switches)
+        check(rc == 0, "run %d: exit code %d" % (run + 1, rc))
+    text = read_log(args, log)
+    check(runs_in(text) == 2, "the log holds %d runs, expected 2" % runs_in(text))
+    first, second = text.split("\r\n\r\nZolva Keystrip\r\n")
+    check_header(first, quoted(switches))
+    check_header("Zolva Keystrip\r\n" + second, quoted(switches))
+    print("the second run appended")
+
+    # CMTrace: every line an entry, in the strict form.
+    cmlog = LOG_DIR + r"\keystrip-cm.log"
+    e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-logformat", "cmtrace",
+                 "-log", cmlog)
+    check(rc == 0, "cmtrace run: exit code %d" % rc)
+    lines = read_log(args, cmlog).split("\r\n")
+    check(lines.pop() == "", "the last CMTrace line has no CR LF")
+    entries = []
+    for line in lines:
+        match = CMTRACE.fullmatch(line)
+        check(match, "not a CMTrace line: %r" % line)
+        check("]LOG]!>" not in match.group(1), "the text holds the end marker: %r" % line)
+        hour, minute, second, month, day = (int(match.group(i)) for i in (2, 3, 4, 7, 8))
+        check(hour < 24 and minute < 60 and second < 60 and 1 <= month <= 12 and 1 <= day <= 31,
+              "time or date out of range: %r" % line)
+        entries.append((match.group(10), match.group(1)))
+    texts = [t for _, t in entries]
+    check(texts[0] == "Zolva Keystrip" and texts[-1] == "Exit code: 0", "entries: %s" % texts)
+    check('Removing product "%s"' % name in texts, "no removal entry: %s" % texts)
+    check(all(t == "1" for t, _ in entries), "a type other than 1: %s" % entries)
+    print("%d CMTrace lines parse" % len(lines))
+
+    # A folder for a name: ZolvaKeystrip.log inside it.
+    folder = unix_path(args, LOG_DIR + r"\KeystripLogs")
+    os.makedirs(folder, exist_ok=True)
+    if os.path.exists(os.path.join(folder, "ZolvaKeystrip.log")):
+        os.remove(os.path.join(folder, "ZolvaKeystrip.log"))
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log",
+                 LOG_DIR + r"\KeystripLogs")
+    check(rc == 0, "log folder: exit code %d" % rc)
+    read_log(args, LOG_DIR + r"\KeystripLogs\ZolvaKeystrip.log")
+
+    # Over 10 MiB: moved to FILE.old first.
+    full = unix_path(args, LOG_DIR + r"\keystrip-full.log")
+    with open(full, "wb") as f:
+        f.write(b"\xef\xbb\xbf" + b"x" * (10 * 1024 * 1024))
+    rc = run_exe(wine, args, "-silent", "-product", name, "-log", LOG_DIR + r"\keystrip-full.log")
+    check(rc == 0, "full log: exit code %d" % rc)
+    check(os.path.getsize(full + ".old") == 10 * 1024 * 1024 + 3, "FILE.old is not the old log")
+    check(runs_in(read_log(args, LOG_DIR + r"\keystrip-full.log")) == 1, "the new log")
+    print("a folder for the name; a full log moved aside")
+
+    # Bad input ends the run before the registry is touched.
+    before, planted = e2e.plant(wine, products, [chosen])
+    badlog = LOG_DIR + r"\keystrip-bad.log"
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-logformat", "xml",
+                 "-log", badlog)
+    check(rc == 3, "unknown -logformat: exit code %d, expected 3" % rc)
+    check("Problem: -logformat names no format of the log; nothing was done: \"xml\"" in
+          read_log(args, badlog), "the log does not say why")
+    locked = unix_path(args, LOG_DIR + r"\KeystripLocked")
+    os.makedirs(locked, exist_ok=True)
+    subprocess.run(["chattr", "+i", locked], check=True)
+    try:
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log",
+                     LOG_DIR + r"\KeystripLocked")
+    finally:
+        subprocess.run(["chattr", "-i", locked], check=True)
+    check(rc == 3, "a log folder without write access: exit code %d, expected 3" % rc)
+    check(not os.listdir(locked), "something was written in the locked folder")
+    e2e.expect_registry(wine, planted, "after bad input")
+    print("bad input: code 3, nothing removed")
+
+
+def scenario_guarded(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    program_data = unix_path(args, LOG_DIR)
+    victim = unix_path(args, r"C:\keystrip-victim.txt")
+    victim_dir = unix_path(args, r"C:\KeystripVictimDir")
+    link_dir = os.path.join(program_data, "KeystripLinked")
+
+    def plant_link(kind, path):
+        for old in (path, link_dir):
+            if os.path.lexists(old):
+                os.remove(old)
+        with open(victim, "wb") as f:
+            f.write(b"someone else's file\r\n")
+        os.makedirs(victim_dir, exist_ok=True)
+        if kind == "symbolic link":
+            os.symlink(victim, path)
+        elif kind == "hard link":
+            os.link(victim, path)
+        else:
+            os.symlink(victim_dir, link_dir)
+
+    for kind, log in (("symbolic link", LOG_DIR + r"\keystrip-link.log"),
+                      ("hard link", LOG_DIR + r"\keystrip-hard.log"),
+                      ("linked folder", LOG_DIR + r"\KeystripLinked\keystrip.log")):
+        plant_link(kind, unix_path(args, log))
+        before, planted = e2e.plant(wine, products, [chosen])
+        keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log", log)
+        check(rc == 3, "%s: exit code %d, expected 3" % (kind, rc))
+        with open(victim, "rb") as f:
+            check(f.read() == b"someone else's file\r\n", "%s: the target was written" % kind)
+        check(not os.listdir(victim_dir), "%s: a file was written through the link" % kind)
+        e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                            "%s: the removal did not go on" % kind)
+        print("%s at the log's name refused, the removal done" % kind)
+
+    # The result file at a link is bad input: nothing runs.
+    json_link = unix_path(args, LOG_DIR + r"\keystrip-link.json")
+    plant_link("symbolic link", json_link)
+    before, planted = e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-json",
+                 LOG_DIR + r"\keystrip-link.json")
+    check(rc == 3, "-json at a link: exit code %d, expected 3" % rc)
+    with open(victim, "rb") as f:
+        check(f.read() == b"someone else's file\r\n", "-json: the target was written")
+    e2e.expect_registry(wine, planted, "after a -json file at a link")
+    for path in (json_link, unix_path(args, LOG_DIR + r"\keystrip-link.log"),
+                 unix_path(args, LOG_DIR + r"\keystrip-hard.log"), link_dir):
+        if os.path.lexists(path):
+            os.remove(path)
+    print("a -json file at a link: code 3, nothing removed")
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
-             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers}
+             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers,
+             "onecopy": scenario_onecopy, "logs": scenario_logs, "guarded": scenario_guarded}
 
 
 def main():
@@ -406,8 +676,9 @@ def main():
     wine, products = e2e.harness(args)
     # Logs of an earlier run must not pass for this run's.
     for name in os.listdir(os.path.join(args.prefix, "drive_c", "ProgramData")):
-        if name.startswith("keystrip") and name.endswith(".log"):
-            os.remove(os.path.join(args.prefix, "drive_c", "ProgramData", name))
+        path = os.path.join(args.prefix, "drive_c", "ProgramData", name)
+        if name.startswith("keystrip") and (name.endswith((".log", ".old", ".json"))):
+            os.remove(path)
     try:
         SCENARIOS[args.scenario](wine, args, products)
     except e2e.Failure as failure:
