@@ -15,7 +15,8 @@ namespace keystrip {
 
 namespace {
 
-using nlohmann::ordered_json;
+// The library's plain form, as the definitions use it (it writes members in name order).
+using Json = nlohmann::json;
 
 std::string Text(const std::u16string& text) {
     return Utf16ToUtf8(text);
@@ -95,9 +96,9 @@ std::u16string PathOf(const std::u16string& Root, const std::u16string& Key,
     return path;
 }
 
-ordered_json RuleBase(TZolvaProductRemoveAction Action, const std::u16string& Root,
+Json RuleBase(TZolvaProductRemoveAction Action, const std::u16string& Root,
                       const std::u16string& Key, const std::u16string& Value) {
-    ordered_json rule;
+    Json rule;
     rule["action"] = Text(RemoveActionToText(Action));
     rule["root"] = Text(Root);
     rule["key"] = Text(Key);
@@ -107,10 +108,10 @@ ordered_json RuleBase(TZolvaProductRemoveAction Action, const std::u16string& Ro
     return rule;
 }
 
-ordered_json RemovalRules(const TRemovalProduct& Removal) {
-    ordered_json rules = ordered_json::array();
+Json RemovalRules(const TRemovalProduct& Removal) {
+    Json rules = Json::array();
     for (const TRemovalRule& r : Removal.Rules) {
-        ordered_json rule = RuleBase(r.Action, r.RootText, r.Key, r.ValueName);
+        Json rule = RuleBase(r.Action, r.RootText, r.Key, r.ValueName);
         rule["result"] = ResultName(r.Result);
         if (!r.Reason.empty())
             rule["reason"] = Text(r.Reason);
@@ -140,7 +141,7 @@ std::u16string IsoTime(const platform::LocalTime& Time) {
 std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* Activity,
                           const TRunOutcome& Outcome, bool ExitCodeSwitch) {
     const TRunRecord& record = Outcome.Record();
-    ordered_json doc;
+    Json doc;
     doc["schemaVersion"] = kResultSchemaVersion;
     doc["program"] = "Zolva Keystrip";
     doc["version"] = KEYSTRIP_VERSION;
@@ -151,9 +152,9 @@ std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* A
     doc["exitCode"] = ProcessExitCode(Outcome, ExitCodeSwitch);
     doc["result"] = static_cast<int>(code);
     doc["resultText"] = Text(DescribeExitCode(code));
-    ordered_json problems = ordered_json::array();
+    Json problems = Json::array();
     for (const TRunNote& note : Outcome.Notes()) {
-        ordered_json problem;
+        Json problem;
         problem["problem"] = ProblemName(note.Problem);
         problem["code"] = static_cast<int>(ExitCodeOf(note.Problem));
         problem["text"] = Text(DescribeProblem(note.Problem));
@@ -190,11 +191,11 @@ std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* A
             order.push_back(product.Name);
         applied[product.Name] = &product;
     }
-    ordered_json products = ordered_json::array();
+    Json products = Json::array();
     for (const std::u16string& name : order) {
         const auto run = applied.find(name);
         const TProductRecord* product = run == applied.end() ? nullptr : run->second;
-        ordered_json entry;
+        Json entry;
         entry["name"] = Text(name);
         const auto found = detected.find(name);
         entry["found"] = found != detected.end()
@@ -203,16 +204,16 @@ std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* A
         entry["action"] = product == nullptr   ? "none"
                           : product->Previewed ? "previewed"
                                                : "removed";
-        entry["complete"] = product == nullptr ? ordered_json() : ordered_json(product->Complete);
+        entry["complete"] = product == nullptr ? Json() : Json(product->Complete);
         entry["removedCompletely"] = product != nullptr && !product->Previewed && product->Complete;
-        entry["rules"] = product == nullptr   ? ordered_json::array()
-                         : product->Previewed ? ordered_json::array()
+        entry["rules"] = product == nullptr   ? Json::array()
+                         : product->Previewed ? Json::array()
                                               : RemovalRules(product->Removal);
         products.push_back(std::move(entry));
     }
     doc["products"] = std::move(products);
-    doc["profiles"] = ordered_json::array();
-    return doc.dump(2, ' ', true, ordered_json::error_handler_t::replace) + "\r\n";
+    doc["profiles"] = Json::array();
+    return doc.dump(2, ' ', true, Json::error_handler_t::replace) + "\r\n";
 }
 
 } // namespace keystrip

@@ -93,7 +93,7 @@ struct TRunFiles {
 };
 
 // Over this size a log is moved to FILE.old before a run writes to it.
-constexpr uint64_t kLogSizeLimit = 10u * 1024 * 1024;
+constexpr uint64_t kLogSizeLimit = uint64_t{10} * 1024 * 1024;
 
 class TRunLog {
 public:

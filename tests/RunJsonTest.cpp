@@ -44,7 +44,7 @@ Snapshot Take(const MemoryRegistry& registry) {
 
 // A path of the JSON file as the kernel names it.
 std::string Kernel(const std::string& path) {
-    const std::string lower = Utf16ToUtf8(AsciiLower(Utf8ToUtf16(path)));
+    std::string lower = Utf16ToUtf8(AsciiLower(Utf8ToUtf16(path)));
     for (const auto& [root, kernel] :
          {std::pair<std::string, std::string>{"hkey_local_machine", "\\registry\\machine"},
           {"hkey_users", "\\registry\\user"}})
