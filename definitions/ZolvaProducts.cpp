@@ -100,11 +100,13 @@ void TZolvaProducts::Remove(pZolvaProductsItem Item, TRemovalProduct* Record) {
     Item->Removed = remover.ProductRemoved();
 }
 
-bool TZolvaProducts::Inspect(pZolvaProductsItem Item, TActivityLogger* Log) {
+bool TZolvaProducts::Inspect(pZolvaProductsItem Item, TActivityLogger* Log,
+                             TPreviewProduct* Record) {
     if (!Item || !Item->Product)
         return true;
     TZolvaProductInspector inspector(Item->Product.get(), Log ? Log : FActivity.get(), FRegistry);
     inspector.SetRoots(FRoots);
+    inspector.SetRecord(Record);
     return inspector.ProductInspected();
 }
 

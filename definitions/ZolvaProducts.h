@@ -16,6 +16,7 @@ namespace keystrip {
 
 class IBackupSink;
 class TRuleRoots;
+struct TPreviewProduct;
 struct TRemovalProduct;
 
 // One catalogue entry. The catalogue owns the entry and, through it, the
@@ -56,7 +57,9 @@ public:
     void Remove(pZolvaProductsItem Item, TRemovalProduct* Record = nullptr);
     // Logs what removing Item would delete, changing nothing, into Log (the
     // catalogue's own when null); true when every rule could be applied in full.
-    bool Inspect(pZolvaProductsItem Item, TActivityLogger* Log = nullptr);
+    // With a Record it also records what it found there, key by key.
+    bool Inspect(pZolvaProductsItem Item, TActivityLogger* Log = nullptr,
+                 TPreviewProduct* Record = nullptr);
     // Every later removal backs up what it deletes to Backup first (borrowed;
     // null for none); the log names the backup.
     void SetBackup(IBackupSink* Backup);

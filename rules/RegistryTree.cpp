@@ -259,7 +259,8 @@ bool TRegistryTree::DeleteBelow(RegKey Key, const std::u16string& KernelName, in
 }
 
 uint8_t TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
-                                 const std::function<bool(const TTreeKey&)>& Visit) {
+                                 const std::function<bool(const TTreeKey&)>& Visit,
+                                 const TGapObserver& OnGap) {
     TTreeKey top;
     top.Handle = Key;
     top.KernelName = KernelName;
@@ -269,12 +270,18 @@ uint8_t TRegistryTree::VisitTree(RegKey Key, const std::u16string& KernelName,
     top.IsLink = ReadLink(Key, top.LinkTarget) &&
                  FRegistry.QueryKeyInfo(Key, subKeys, values) == kErrorSuccess && subKeys == 0;
     uint8_t gaps = tgNone;
-    VisitBelow(top, KernelDepth(KernelName), Visit, gaps);
+    VisitBelow(top, KernelDepth(KernelName), Visit, OnGap, gaps);
     return gaps;
 }
 
 void TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
-                               const std::function<bool(const TTreeKey&)>& Visit, uint8_t& Gaps) {
+                               const std::function<bool(const TTreeKey&)>& Visit,
+                               const TGapObserver& OnGap, uint8_t& Gaps) {
+    auto leaveOut = [&](uint8_t gap, const std::u16string* subKey) {
+        Gaps |= gap;
+        if (OnGap)
+            OnGap(Key, gap, subKey);
+    };
     const bool readable =
         Key.IsLink || FRegistry.QueryKeyInfo(Key.Handle, Key.SubKeys, Key.Values) == kErrorSuccess;
     if (Key.IsLink)
@@ -284,13 +291,13 @@ void TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
         return;
     }
     if (!readable) {
-        Gaps |= tgUnreadable;
+        leaveOut(tgUnreadable, nullptr);
         return;
     }
     if (Key.SubKeys == 0)
         return;
     if (Depth >= kMaxDepth) {
-        Gaps |= tgTooDeep;
+        leaveOut(tgTooDeep, nullptr);
         return;
     }
     for (uint32_t index = 0; index < Key.SubKeys; ++index) {
@@ -299,19 +306,20 @@ void TRegistryTree::VisitBelow(TTreeKey& Key, int Depth,
         if (error == kErrorNoMoreItems)
             break;
         if (error != kErrorSuccess) {
-            Gaps |= tgUnreadable;
+            leaveOut(tgUnreadable, nullptr);
             continue;
         }
         RegKeyHandle child;
         TTreeKey childKey;
         if (!OpenChild(Key.Handle, Key.KernelName, name, FAccess, child, childKey.KernelName)) {
-            Gaps |= child ? tgRefused : tgUnreadable;
+            leaveOut(child ? tgRefused : tgUnreadable, &name);
             continue;
         }
         childKey.Handle = child.Get();
         childKey.Path = Key.Path.empty() ? name : ChildName(Key.Path, name);
+        childKey.Level = Key.Level + 1;
         childKey.IsLink = IsLinkKey(Key.Handle, name, childKey);
-        VisitBelow(childKey, Depth + 1, Visit, Gaps);
+        VisitBelow(childKey, Depth + 1, Visit, OnGap, Gaps);
         if (Gaps & tgStopped)
             return;
     }

@@ -40,6 +40,8 @@ struct TTreeKey {
     platform::RegKey Handle = 0;
     // Below the walk's top key, parts joined by backslashes; empty for the top.
     std::u16string Path;
+    // Levels below the walk's top key (0 for the top).
+    uint32_t Level = 0;
     std::u16string KernelName;
     // A link is met as itself: it is never entered.
     bool IsLink = false;
@@ -87,9 +89,14 @@ public:
     // Calls Visit for the reached key and every key below it, parents before
     // children, subkeys in enumeration order; a link is visited but not
     // entered. Returns what was left out (TTreeGaps); Visit returns false to
-    // stop the walk.
+    // stop the walk. OnGap, when given, hears of each thing left out where it
+    // happens: at a visited key, the subkey it left alone (by name) or, with
+    // no name, the key's own subkeys (unreadable, or below the depth limit).
+    using TGapObserver =
+        std::function<void(const TTreeKey& Key, uint8_t Gap, const std::u16string* SubKey)>;
     uint8_t VisitTree(platform::RegKey Key, const std::u16string& KernelName,
-                      const std::function<bool(const TTreeKey&)>& Visit);
+                      const std::function<bool(const TTreeKey&)>& Visit,
+                      const TGapObserver& OnGap = {});
 
     // True for a name a C-string call cannot address (it holds a NUL).
     static bool HasNul(const std::u16string& Name) {
@@ -102,7 +109,7 @@ private:
                    platform::RegKeyHandle& Key, std::u16string& Name, bool& Created);
     bool DeleteBelow(platform::RegKey Key, const std::u16string& KernelName, int Depth);
     void VisitBelow(TTreeKey& Key, int Depth, const std::function<bool(const TTreeKey&)>& Visit,
-                    uint8_t& Gaps);
+                    const TGapObserver& OnGap, uint8_t& Gaps);
     bool OpenChild(platform::RegKey Parent, const std::u16string& ParentName,
                    const std::u16string& Name, uint32_t Access, platform::RegKeyHandle& Child,
                    std::u16string& ChildKernelName);

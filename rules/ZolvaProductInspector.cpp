@@ -12,13 +12,11 @@ using namespace platform;
 
 namespace {
 
-std::u16string Count(uint64_t count, const char* one, const char* many) {
-    return U16(std::to_string(count) + ' ' + (count == 1 ? one : many));
-}
-
 const std::u16string kNamesRoot = u"it names a whole root";
 const std::u16string kHoldsNul = u"its name holds a NUL character";
 const std::u16string kSteered = u"the way to it leads through a registry link";
+const std::u16string kUnreadablePart = u"part of it cannot be read";
+const std::u16string kCheckFailed = u"an error stopped the check";
 
 } // namespace
 
@@ -56,10 +54,14 @@ bool TZolvaProductInspector::ProductInspected() {
     if (FProduct == nullptr)
         return true;
     try {
+        if (FRecord != nullptr) {
+            FRecord->Name = FProduct->Name();
+            FRecord->Rules.clear();
+        }
         LogSuccess(aaStartPreview, FProduct->Name());
         const int count = FProduct->RemovalCount();
         for (int index = 0; index < count; ++index)
-            if (!InspectRule(*FProduct->Removals(index)))
+            if (!InspectRule(*FProduct->Removals(index), index))
                 answer = false;
         LogSuccess(aaStopPreview, GetResultText(answer));
     } catch (...) {
@@ -70,18 +72,38 @@ bool TZolvaProductInspector::ProductInspected() {
             // Only exhausted memory gets here; the caller must not see it.
         }
     }
+    if (FRecord != nullptr)
+        FRecord->Complete = answer;
+    FRule = nullptr;
     return answer;
 }
 
-bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule) {
+void TZolvaProductInspector::Note(TPreviewStatus Status, const std::u16string& Reason) {
+    if (FRule == nullptr)
+        return;
+    FRule->Status = Status;
+    FRule->Reason = Reason;
+}
+
+bool TZolvaProductInspector::InspectRule(const TZolvaProductRemoveRule& Rule, int Index) {
     const std::vector<TRuleRoot> roots = RootsOf(Rule.Root);
     bool applies = true;
     for (const auto& root : roots) {
         FRoot = &root;
+        if (FRecord != nullptr) {
+            FRule = &FRecord->Rules.emplace_back();
+            FRule->RuleIndex = Index;
+            FRule->Action = Rule.Action;
+            FRule->RootText = RootText(Rule.Root);
+            FRule->Key = Rule.Key;
+            if (Rule.Action == raNameOnly)
+                FRule->ValueName = Rule.Name;
+        }
         if (!InspectRuleAt(Rule))
             applies = false;
     }
     FRoot = nullptr;
+    FRule = nullptr;
     return applies;
 }
 
@@ -102,20 +124,22 @@ bool TZolvaProductInspector::InspectRuleAt(const TZolvaProductRemoveRule& Rule) 
         return true;
     } catch (...) {
         LogActivity(aaFatalError, asError, u"6");
+        Note(psWouldNotBeDeleted, kCheckFailed);
         return false;
     }
 }
 
 bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
                                         const std::u16string& KeyPath) {
-    auto refuse = [&](const std::u16string& why) {
-        LogActivity(aaKeyWouldNotBeDeleted, FLogFailureSeverity, WithDetail(KeyPath, why));
+    auto refuse = [&](const std::u16string& why, const std::u16string& detail) {
+        LogActivity(aaKeyWouldNotBeDeleted, FLogFailureSeverity, WithDetail(KeyPath, detail));
+        Note(psWouldNotBeDeleted, why);
         return false;
     };
     if (TRegistryAccess::NamesRoot(Rule.Key))
-        return refuse(kNamesRoot);
+        return refuse(kNamesRoot, kNamesRoot);
     if (TRegistryTree::HasNul(Rule.Key))
-        return refuse(kHoldsNul);
+        return refuse(kHoldsNul, kHoldsNul);
     TRegistryAccess access(FRegistry, kKeyAllAccess);
     access.SetRootKey(RootHandle(Rule.Root));
     if (!access.KeyExists(Rule.Key)) {
@@ -130,29 +154,51 @@ bool TZolvaProductInspector::InspectKey(const TZolvaProductRemoveRule& Rule,
         LogSuccess(aaKeyNotFound, KeyPath);
         return true;
     case TKeyReach::Refused:
-        return refuse(kSteered);
+        return refuse(kSteered, kSteered);
     case TKeyReach::Reached:
         break;
     }
     uint64_t keys = 0;
     uint64_t values = 0;
-    const uint8_t gaps = tree.VisitTree(key.Get(), kernelName, [&](const TTreeKey& visited) {
-        ++keys;
-        values += visited.Values;
-        return true;
-    });
-    const std::u16string counted =
-        Count(keys, "key", "keys") + u", " + Count(values, "value", "values");
-    if (gaps & (tgRefused | tgTooDeep))
-        return refuse(counted + ((gaps & tgTooDeep)
-                                     ? u"; keys below the registry's depth limit would stay"
-                                     : u"; a key inside it is not what its name says"));
+    uint8_t gaps = tgNone;
+    if (FRule == nullptr) {
+        gaps = tree.VisitTree(key.Get(), kernelName, [&](const TTreeKey& visited) {
+            ++keys;
+            values += visited.Values;
+            return true;
+        });
+    } else {
+        // The same walk, recording each key with its values as it goes.
+        TPreviewTreeBuilder builder(FRegistry, *FRule);
+        gaps = tree.VisitTree(
+            key.Get(), kernelName,
+            [&](const TTreeKey& visited) {
+                builder.Add(visited);
+                return true;
+            },
+            [&](const TTreeKey& at, uint8_t gap, const std::u16string* subKey) {
+                builder.Gap(at, gap, subKey);
+            });
+        builder.Finish();
+        FRule->Gaps = gaps;
+        keys = FRule->Keys;
+        values = FRule->Values;
+    }
+    const std::u16string counted = KeysAndValuesText(keys, values);
+    if (gaps & (tgRefused | tgTooDeep)) {
+        const std::u16string why = (gaps & tgTooDeep)
+                                       ? u"keys below the registry's depth limit would stay"
+                                       : u"a key inside it is not what its name says";
+        return refuse(why, counted + u"; " + why);
+    }
     if (gaps & tgUnreadable) {
         LogSuccess(aaKeyWouldBeDeleted,
-                   WithDetail(KeyPath, u"at least " + counted + u"; part of it cannot be read"));
+                   WithDetail(KeyPath, u"at least " + counted + u"; " + kUnreadablePart));
+        Note(psWouldBeDeleted, kUnreadablePart);
         return true;
     }
     LogSuccess(aaKeyWouldBeDeleted, WithDetail(KeyPath, counted));
+    Note(psWouldBeDeleted);
     return true;
 }
 
@@ -161,6 +207,7 @@ bool TZolvaProductInspector::InspectValue(const TZolvaProductRemoveRule& Rule,
                                           const std::u16string& ValuePath) {
     if (TRegistryTree::HasNul(Rule.Key) || TRegistryTree::HasNul(Rule.Name)) {
         LogActivity(aaNameWouldNotBeDeleted, FLogFailureSeverity, WithDetail(ValuePath, kHoldsNul));
+        Note(psWouldNotBeDeleted, kHoldsNul);
         return false;
     }
     TRegistryAccess access(FRegistry, kKeyAllAccess);
@@ -175,6 +222,7 @@ bool TZolvaProductInspector::InspectValue(const TZolvaProductRemoveRule& Rule,
     }
     if (reach == TKeyReach::Refused) {
         LogActivity(aaNameWouldNotBeDeleted, FLogFailureSeverity, WithDetail(ValuePath, kSteered));
+        Note(psWouldNotBeDeleted, kSteered);
         return false;
     }
     uint32_t type = 0;
@@ -183,8 +231,13 @@ bool TZolvaProductInspector::InspectValue(const TZolvaProductRemoveRule& Rule,
         LogSuccess(aaNameNotFound, ValuePath);
         return true;
     }
-    LogSuccess(aaNameWouldBeDeleted, WithDetail(ValuePath, RegistryTypeName(type) + u", " +
-                                                               Count(size, "byte", "bytes")));
+    LogSuccess(aaNameWouldBeDeleted, WithDetail(ValuePath, TypeAndSizeText(type, size)));
+    if (FRule != nullptr) {
+        Note(psWouldBeDeleted);
+        FRule->Value = TPreviewValue{Rule.Name, type, size};
+        FRule->Values = 1;
+        FRule->Bytes = size;
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 // key changes nothing.
 #pragma once
 
+#include "rules/PreviewRecord.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 namespace keystrip {
@@ -23,13 +24,22 @@ public:
     // logged as aaFatalError "5" (product) or "6" (rule).
     bool ProductInspected();
 
+    // Where ProductInspected also records what it found, key by key and
+    // value by value (borrowed; null, the default, for the report alone).
+    void SetRecord(TPreviewProduct* Record) { FRecord = Record; }
+
 private:
     // At every root the rule applies to.
-    bool InspectRule(const TZolvaProductRemoveRule& Rule);
+    bool InspectRule(const TZolvaProductRemoveRule& Rule, int Index);
     bool InspectRuleAt(const TZolvaProductRemoveRule& Rule);
     bool InspectKey(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
     bool InspectValue(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath,
                       const std::u16string& ValuePath);
+    // The record's entry of the rule at hand; null without a record.
+    void Note(TPreviewStatus Status, const std::u16string& Reason = u"");
+
+    TPreviewProduct* FRecord = nullptr;
+    TPreviewRule* FRule = nullptr;
 };
 
 // "REG_SZ", "REG_DWORD", ..., or the type's number for one without a name.

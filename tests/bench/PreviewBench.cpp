@@ -9,10 +9,18 @@
 //   keystrip_bench_preview build/native/tests/bench/keystrip_bench_preview
 // Detection, preview and removal each run 20 times, alternating, on the same
 // planted traces (planted again before each removal); medians are printed.
+// The preview runs twice a round: for the report alone, as the text preview
+// and -preview do, and recording every key and value as well, as the preview
+// window does. With a number N on the command line it then previews one key
+// with a tree of N keys (a thousand children with the rest below them, a value
+// on each key), the same two ways, and prints what the record holds.
+#include "common/Utf.h"
 #include "definitions/ZolvaProducts.h"
 #include "platform/EmbeddedResources.h"
 #include "resources/ShippedResources.h"
+#include "rules/PreviewRecord.h"
 #include "rules/RegistryAccess.h"
+#include "rules/ZolvaProductInspector.h"
 #include "tests/bench/CountingRegistry.h"
 
 #ifdef _WIN32
@@ -24,6 +32,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -77,9 +87,68 @@ template <typename Run> double Milliseconds(Run run) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Below HKLM\SOFTWARE\ZolvaBench\Tree: Keys keys in all, each with one value.
+uint64_t PlantTree(IRegistry& registry, int keys) {
+    const std::u16string top = u"SOFTWARE\\ZolvaBench\\Tree";
+    int planted = 0;
+    Plant(registry, kHkeyLocalMachine, top, u"v");
+    ++planted;
+    const int children = std::min(1000, keys - 1);
+    for (int c = 0; c < children && planted < keys; ++c) {
+        const std::u16string child = top + u"\\C" + U16(std::to_string(c));
+        Plant(registry, kHkeyLocalMachine, child, u"v");
+        ++planted;
+        const int below = (keys - 1 - children) / std::max(1, children) +
+                          (c < (keys - 1 - children) % std::max(1, children) ? 1 : 0);
+        for (int g = 0; g < below; ++g, ++planted)
+            Plant(registry, kHkeyLocalMachine, child + u"\\G" + U16(std::to_string(g)), u"v");
+    }
+    return static_cast<uint64_t>(planted);
+}
+
+int LargeTree(IRegistry& registry, int keys) {
+    const uint64_t planted = PlantTree(registry, keys);
+    TZolvaProduct product(u"Zolva Bench");
+    product.AddRemoval(rkLocalMachine, u"SOFTWARE\\ZolvaBench\\Tree", u"", raCompleteKey);
+    std::vector<double> report, recorded;
+    TPreviewProduct record;
+    for (int round = 0; round < 5; ++round) {
+        report.push_back(Milliseconds([&] {
+            TActivityLogger log;
+            TZolvaProductInspector(&product, &log, registry).ProductInspected();
+        }));
+        recorded.push_back(Milliseconds([&] {
+            TActivityLogger log;
+            TZolvaProductInspector inspector(&product, &log, registry);
+            inspector.SetRecord(&record);
+            inspector.ProductInspected();
+        }));
+    }
+    const TPreviewRule& rule = record.Rules.at(0);
+    if (rule.Keys != planted || rule.Values != planted) {
+        std::fprintf(stderr, "the record holds %llu keys and %llu values of %llu\n",
+                     static_cast<unsigned long long>(rule.Keys),
+                     static_cast<unsigned long long>(rule.Values),
+                     static_cast<unsigned long long>(planted));
+        return 1;
+    }
+    size_t bytes = sizeof(TPreviewRule) + rule.Tree.capacity() * sizeof(TPreviewKey) +
+                   rule.KeyValues.capacity() * sizeof(TPreviewValue);
+    for (const auto& key : rule.Tree)
+        bytes += key.Name.capacity() * sizeof(char16_t);
+    const double r = Median(report), w = Median(recorded);
+    std::printf("one key with %llu keys below it, medians of 5 runs\n",
+                static_cast<unsigned long long>(planted));
+    std::printf("preview, report alone  %8.2f ms\n", r);
+    std::printf("preview with record    %8.2f ms  (%.2f times the report alone)\n", w, w / r);
+    std::printf("record: %zu keys, %zu values, about %.1f MB\n", rule.Tree.size(),
+                rule.KeyValues.size(), static_cast<double>(bytes) / 1e6);
+    return 0;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
 #ifdef _WIN32
     Win32Registry real;
 #else
@@ -94,7 +163,7 @@ int main() {
         return 1;
     }
     const int count = products.Count();
-    std::vector<double> detection, preview, removal;
+    std::vector<double> detection, preview, recorded, removal;
     unsigned long long detectionCalls = 0, previewCalls = 0, removalCalls = 0;
     for (int round = 0; round < 20; ++round) {
         PlantTraces(registry, products);
@@ -110,6 +179,12 @@ int main() {
                 products.Inspect(products.Items(i));
         }));
         previewCalls = registry.Calls() - calls;
+        recorded.push_back(Milliseconds([&] {
+            for (int i = 0; i < count; ++i) {
+                TPreviewProduct record;
+                products.Inspect(products.Items(i), nullptr, &record);
+            }
+        }));
         calls = registry.Calls();
         removal.push_back(Milliseconds([&] {
             for (int i = 0; i < count; ++i)
@@ -122,11 +197,16 @@ int main() {
             std::fprintf(stderr, "product %d was not found or not removed\n", i + 1);
             return 1;
         }
-    const double d = Median(detection), p = Median(preview), r = Median(removal);
+    const double d = Median(detection), p = Median(preview), w = Median(recorded),
+                 r = Median(removal);
     std::printf("seven products, traces planted, medians of 20 runs\n");
     std::printf("detection %8.2f ms  %6llu registry calls\n", d, detectionCalls);
     std::printf("preview   %8.2f ms  %6llu registry calls\n", p, previewCalls);
+    std::printf("recorded  %8.2f ms\n", w);
     std::printf("removal   %8.2f ms  %6llu registry calls\n", r, removalCalls);
-    std::printf("preview / detection %.1f, preview / removal %.2f\n", p / d, p / r);
+    std::printf("preview / detection %.1f, preview / removal %.2f, recorded / preview %.2f\n",
+                p / d, p / r, w / p);
+    if (argc > 1)
+        return LargeTree(real, std::atoi(argv[1]));
     return 0;
 }
