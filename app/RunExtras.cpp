@@ -18,7 +18,7 @@ TRunExtras::TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry,
 }
 
 TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Removal)
-    : FProducts(Products) {
+    : FProducts(Products), FOutcome(Extras.FOutcome) {
     if (Extras.FSwitches.AllUsers && Extras.FHives != nullptr) {
         FProfiles =
             std::make_unique<TUserProfiles>(Extras.FRegistry, *Extras.FHives, Products.Activity());
@@ -42,6 +42,8 @@ TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Remova
 
 TRunExtras::TRun::~TRun() {
     FProducts.SetRoots(nullptr);
+    if (FProfiles && FOutcome.Record().Kept)
+        FOutcome.Record().Profiles = FProfiles->Outcomes();
 }
 
 bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
@@ -54,7 +56,7 @@ bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
         record->Previewed = FSwitches.Preview;
     }
     if (FSwitches.Preview) {
-        const bool complete = Products.Inspect(Item);
+        const bool complete = Products.Inspect(Item, nullptr, record ? &record->Preview : nullptr);
         if (!complete)
             FOutcome.Note(TRunProblem::WouldNotRemove, Item->Product->Name());
         if (record)

@@ -38,6 +38,7 @@ public:
 
     private:
         TZolvaProducts& FProducts;
+        TRunOutcome& FOutcome;
         std::unique_ptr<TUserProfiles> FProfiles;
     };
 

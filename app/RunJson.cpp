@@ -1,6 +1,7 @@
 #include "app/RunJson.h"
 
 #include "common/Utf.h"
+#include "rules/ZolvaProductInspector.h"
 
 #include <nlohmann/json.hpp>
 
@@ -97,7 +98,7 @@ std::u16string PathOf(const std::u16string& Root, const std::u16string& Key,
 }
 
 Json RuleBase(TZolvaProductRemoveAction Action, const std::u16string& Root,
-                      const std::u16string& Key, const std::u16string& Value) {
+              const std::u16string& Key, const std::u16string& Value) {
     Json rule;
     rule["action"] = Text(RemoveActionToText(Action));
     rule["root"] = Text(Root);
@@ -120,9 +121,109 @@ Json RemovalRules(const TRemovalProduct& Removal) {
     return rules;
 }
 
-// Whether a removal met anything of the product.
-bool MetTraces(const TRemovalProduct& Removal) {
-    for (const TRemovalRule& rule : Removal.Rules)
+Json ValueOf(const TPreviewValue& Value) {
+    Json value;
+    value["name"] = Text(Value.Name);
+    value["type"] = Text(RegistryTypeName(Value.Type));
+    value["size"] = Value.Size;
+    return value;
+}
+
+Json GapNames(uint8_t Gaps) {
+    Json names = Json::array();
+    if (Gaps & tgRefused)
+        names.push_back("refused");
+    if (Gaps & tgUnreadable)
+        names.push_back("unreadable");
+    if (Gaps & tgTooDeep)
+        names.push_back("tooDeep");
+    return names;
+}
+
+// Every key a removal would delete, by its real path, parents first.
+void AddTree(const TPreviewRule& Rule, Json& Out) {
+    std::vector<std::u16string> paths(Rule.Tree.size());
+    Json tree = Json::array();
+    for (size_t i = 0; i < Rule.Tree.size(); ++i) {
+        const TPreviewKey& key = Rule.Tree[i];
+        paths[i] = key.Parent == kNoPreviewKey || key.Parent >= i
+                       ? Rule.KeyPath()
+                       : paths[key.Parent] + u'\\' + key.Name;
+        Json entry;
+        entry["path"] = Text(paths[i]);
+        Json values = Json::array();
+        for (uint32_t v = key.FirstValue;
+             v < key.FirstValue + key.ListedValues && v < Rule.KeyValues.size(); ++v)
+            values.push_back(ValueOf(Rule.KeyValues[v]));
+        entry["values"] = std::move(values);
+        if (key.IsLink)
+            entry["link"] = Text(key.LinkTarget);
+        if (key.Gaps != tgNone)
+            entry["gaps"] = GapNames(key.Gaps);
+        tree.push_back(std::move(entry));
+    }
+    Out["tree"] = std::move(tree);
+    Json leftOut = Json::array();
+    for (const TPreviewLeftOut& gap : Rule.LeftOut) {
+        Json entry;
+        entry["path"] = Text((gap.Parent < paths.size() ? paths[gap.Parent] : Rule.KeyPath()) +
+                             u'\\' + gap.Name);
+        entry["why"] = gap.Gap & tgRefused ? "refused" : "unreadable";
+        leftOut.push_back(std::move(entry));
+    }
+    Out["leftOut"] = std::move(leftOut);
+}
+
+Json PreviewRules(const TPreviewProduct& Preview) {
+    Json rules = Json::array();
+    for (const TPreviewRule& r : Preview.Rules) {
+        Json rule = RuleBase(r.Action, r.RootText, r.Key, r.ValueName);
+        rule["result"] = r.Status == psNotFound         ? "notFound"
+                         : r.Status == psWouldBeDeleted ? "wouldBeDeleted"
+                                                        : "wouldNotBeDeleted";
+        if (!r.Reason.empty())
+            rule["reason"] = Text(r.Reason);
+        if (r.Status != psNotFound) {
+            rule["keys"] = r.Keys;
+            rule["values"] = r.Values;
+            rule["bytes"] = r.Bytes;
+        }
+        if (r.Action == raCompleteKey && !r.Tree.empty())
+            AddTree(r, rule);
+        if (r.Action == raNameOnly && r.Status == psWouldBeDeleted)
+            rule["value"] = ValueOf(r.Value);
+        rules.push_back(std::move(rule));
+    }
+    return rules;
+}
+
+const char* StateName(TProfileState State) {
+    switch (State) {
+    case TProfileState::psLoaded:
+        return "loaded";
+    case TProfileState::psLoadedForRun:
+        return "loadedForRun";
+    case TProfileState::psSkipped:
+        return "skipped";
+    case TProfileState::psNotLoaded:
+        return "notLoaded";
+    case TProfileState::psReadOnly:
+        return "readOnly";
+    case TProfileState::psNotUnloaded:
+        return "notUnloaded";
+    }
+    return "notLoaded";
+}
+
+// Whether the run met anything of the product.
+bool MetTraces(const TProductRecord& Product) {
+    if (Product.Previewed) {
+        for (const TPreviewRule& rule : Product.Preview.Rules)
+            if (rule.Status != psNotFound)
+                return true;
+        return false;
+    }
+    for (const TRemovalRule& rule : Product.Removal.Rules)
         if (rule.Result != rrNotFound)
             return true;
     return false;
@@ -198,21 +299,30 @@ std::string RunResultJson(const TRunJsonHeader& Header, const TActivityLogger* A
         Json entry;
         entry["name"] = Text(name);
         const auto found = detected.find(name);
-        entry["found"] = found != detected.end()
-                             ? found->second
-                             : product != nullptr && MetTraces(product->Removal);
+        entry["found"] =
+            found != detected.end() ? found->second : product != nullptr && MetTraces(*product);
         entry["action"] = product == nullptr   ? "none"
                           : product->Previewed ? "previewed"
                                                : "removed";
         entry["complete"] = product == nullptr ? Json() : Json(product->Complete);
         entry["removedCompletely"] = product != nullptr && !product->Previewed && product->Complete;
         entry["rules"] = product == nullptr   ? Json::array()
-                         : product->Previewed ? Json::array()
+                         : product->Previewed ? PreviewRules(product->Preview)
                                               : RemovalRules(product->Removal);
         products.push_back(std::move(entry));
     }
     doc["products"] = std::move(products);
-    doc["profiles"] = Json::array();
+    Json profiles = Json::array();
+    for (const TProfileOutcome& outcome : record.Profiles) {
+        Json profile;
+        profile["sid"] = Text(outcome.Sid);
+        profile["hive"] = Text(u"HKEY_USERS\\" + outcome.HiveName);
+        profile["file"] = Text(outcome.File);
+        profile["state"] = StateName(outcome.State);
+        profile["reason"] = Text(outcome.Reason);
+        profiles.push_back(std::move(profile));
+    }
+    doc["profiles"] = std::move(profiles);
     return doc.dump(2, ' ', true, Json::error_handler_t::replace) + "\r\n";
 }
 

@@ -3,7 +3,9 @@
 // became of each user's profile. Kept only when -json asks for it.
 #pragma once
 
+#include "rules/PreviewRecord.h"
 #include "rules/RemovalRecord.h"
+#include "rules/UserProfiles.h"
 
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ struct TProductRecord {
     bool Previewed = false; // a preview, else a removal
     bool Complete = true;   // every rule went, or would go, in full
     TRemovalProduct Removal;
+    TPreviewProduct Preview;
 };
 
 struct TRunRecord {
@@ -22,6 +25,8 @@ struct TRunRecord {
     bool Preview = false;
     bool AllUsers = false;
     std::vector<TProductRecord> Products;
+    // What became of each user's profile in the last run over them.
+    std::vector<TProfileOutcome> Profiles;
 };
 
 } // namespace keystrip

@@ -154,6 +154,71 @@ TEST_F(RunJsonTest, ARemovalsRulesAreExactlyWhatLeftTheRegistry) {
               "HKEY_USERS\\S-1-5-21-7-7-7-1001\\Software\\Run\\Zolva A");
 }
 
+TEST_F(RunJsonTest, APreviewListsExactlyWhatTheRemovalThenTakes) {
+    Registry.SetValue(kHkeyLocalMachine, u"SOFTWARE\\Zolva\\A\\Sub\\Deep", u"bin", kRegBinary,
+                      {1, 2, 3});
+    Switches.Preview = true;
+    const Snapshot start = Take(Registry);
+    const json preview = Run(Products.Items(0));
+    EXPECT_EQ(Take(Registry).keys, start.keys); // a preview changes nothing
+
+    const json& product = preview["products"][0];
+    EXPECT_EQ(product["action"], "previewed");
+    EXPECT_EQ(product["removedCompletely"], false);
+    EXPECT_EQ(product["complete"], true);
+    std::set<std::string> keys;
+    std::set<std::string> values;
+    for (const json& rule : product["rules"]) {
+        if (rule["result"] == "notFound")
+            continue;
+        ASSERT_EQ(rule["result"], "wouldBeDeleted") << rule.dump();
+        uint64_t bytes = 0;
+        size_t ruleValues = 0;
+        if (rule["action"] == "NameOnly") {
+            values.insert(
+                Kernel(rule["root"].get<std::string>() + "\\" + rule["key"].get<std::string>()) +
+                "\x01" + Utf16ToUtf8(AsciiLower(Utf8ToUtf16(rule["value"]["name"]))));
+            bytes = rule["value"]["size"];
+            ruleValues = 1;
+        } else {
+            EXPECT_EQ(rule["tree"].size(), rule["keys"].get<size_t>());
+            for (const json& key : rule["tree"]) {
+                keys.insert(Kernel(key["path"]));
+                for (const json& value : key["values"]) {
+                    values.insert(Kernel(key["path"]) + "\x01" +
+                                  Utf16ToUtf8(AsciiLower(Utf8ToUtf16(value["name"]))));
+                    bytes += value["size"].get<uint64_t>();
+                    ++ruleValues;
+                }
+            }
+        }
+        EXPECT_EQ(rule["values"], ruleValues);
+        EXPECT_EQ(rule["bytes"], bytes);
+    }
+    EXPECT_EQ(values.count("\\registry\\machine\\software\\zolva\\a\\sub\\deep\x01"
+                           "bin"),
+              1u);
+    ASSERT_EQ(preview["profiles"].size(), 1u);
+    EXPECT_EQ(preview["profiles"][0]["sid"], "S-1-5-21-7-7-7-1001");
+    EXPECT_EQ(preview["profiles"][0]["hive"], "HKEY_USERS\\S-1-5-21-7-7-7-1001");
+
+    // The removal of the same product then takes exactly that.
+    Switches.Preview = false;
+    Outcome = TRunOutcome();
+    Run(Products.Items(0));
+    const Snapshot after = Take(Registry);
+    std::set<std::string> keysGone;
+    std::set<std::string> valuesGone;
+    for (const std::string& key : start.keys)
+        if (!after.keys.count(key))
+            keysGone.insert(key);
+    for (const std::string& value : start.values)
+        if (!after.values.count(value))
+            valuesGone.insert(value);
+    EXPECT_EQ(keys, keysGone);
+    EXPECT_EQ(values, valuesGone);
+}
+
 TEST_F(RunJsonTest, TellsTheRunAsAWhole) {
     Registry.DenyDelete(kHkeyLocalMachine, u"SOFTWARE\\Zolva\\A\\Sub");
     Products.Activity()->Log(asDebug, aaStartDetection, u"Zolva B");
