@@ -31,8 +31,13 @@ Scenarios:
   guarded     a symbolic link at the log's name, a hard link, and a linked folder on its
               path: the log is refused (code 3), the link's target untouched, the removal
               done; a -json file at a link ends the run with 3 before the registry
+  json        the -json file of a removal read back: the registry after the run is the one
+              before without exactly what its rules say went; the -json file of a preview:
+              the keys and values it lists are exactly what a removal then takes; a -json
+              file that cannot be written ends the run with 3 before the registry
 """
 
+import json
 import os
 import re
 import subprocess
@@ -666,9 +671,114 @@ def scenario_guarded(wine, args, products):
     print("a -json file at a link: code 3, nothing removed")
 
 
+def located(before, root, key, value=None):
+    """(hive, key in the registry files) of a logical key of the 32-bit view (holding the
+    value, if one is named), where the snapshot has it; None when it has it nowhere."""
+    check(not root.upper().startswith("HKEY_USERS\\"), "a path on a user's hive: %s" % root)
+    hive = e2e.HIVES[root]
+    for place in e2e.physical(root, key, "win64"):
+        if place in before[hive] and (value is None or value.lower() in before[hive][place]):
+            return hive, place
+    return None
+
+
+def split_path(path):
+    root, _, key = path.partition("\\")
+    return root, key
+
+
+def scenario_json(wine, args, products):
+    chosen = product(products, "Zolva PDF Writer 5")
+    name = chosen["name"]
+    result = LOG_DIR + r"\keystrip-result.json"
+
+    def read_json():
+        with open(unix_path(args, result), "rb") as f:
+            data = f.read()
+        check(all(b < 0x80 for b in data) and data.endswith(b"\r\n"), "not ASCII ending in CR LF")
+        doc = json.loads(data)
+        check(doc["schemaVersion"] == 1 and doc["program"] == "Zolva Keystrip", "header: %s" % doc)
+        check(doc["commandLine"].endswith(" ".join(quoted(switches))), doc["commandLine"])
+        entries = [p for p in doc["products"] if p["name"] == name]
+        check(len(entries) == 1, "products: %s" % doc["products"])
+        return doc, entries[0]
+
+    # A removal: the registry after it is the one before without what the rules say.
+    before, planted = e2e.plant(wine, products, [chosen])
+    switches = ["-silent", "-product", name, "-exitcode", "-json", result]
+    rc = run_exe(wine, args, *switches)
+    check(rc == 0, "removal: exit code %d" % rc)
+    doc, entry = read_json()
+    check(doc["exitCode"] == 0 and doc["result"] == 0 and not doc["problems"], "result: %s" % doc)
+    check(entry["action"] == "removed" and entry["removedCompletely"] and entry["found"], entry)
+    check(len(entry["rules"]) == len(chosen["removal"]), "one rule each: %d" % len(entry["rules"]))
+    keys, values = set(), set()
+    for rule in entry["rules"]:
+        place = located(planted, rule["root"], rule["key"], rule.get("name"))
+        if rule["result"] == "notFound":
+            check(place is None, "not found, but there: %s" % rule)
+            continue
+        check(rule["result"] == "deleted", "rule: %s" % rule)
+        check(place is not None, "deleted, but never there: %s" % rule)
+        if rule["action"] == "CompleteKey":
+            keys.add(place)
+        else:
+            values.add((place[0], place[1], rule["name"].lower()))
+    e2e.expect_registry(wine, e2e.without(planted, keys, values),
+                        "after the removal, against its -json file")
+    print("removal: %d keys and %d values in the -json file, the registry agrees"
+          % (len(keys), len(values)))
+
+    # A preview: what it lists is exactly what a removal then takes.
+    before, planted = e2e.plant(wine, products, [chosen])
+    switches = ["-silent", "-preview", "-product", name, "-exitcode", "-json", result]
+    rc = run_exe(wine, args, *switches)
+    check(rc == 0, "preview: exit code %d" % rc)
+    e2e.expect_registry(wine, planted, "after the preview")
+    doc, entry = read_json()
+    check(doc["preview"] and entry["action"] == "previewed" and entry["complete"], entry)
+    listed_keys, listed_values = set(), set()
+    for rule in entry["rules"]:
+        if rule["result"] == "notFound":
+            continue
+        check(rule["result"] == "wouldBeDeleted", "rule: %s" % rule)
+        if rule["action"] == "NameOnly":
+            hive, key = located(planted, rule["root"], rule["key"], rule["value"]["name"])
+            listed_values.add((hive, key, rule["value"]["name"].lower()))
+            continue
+        check(len(rule["tree"]) == rule["keys"], "tree of %s" % rule["path"])
+        for key in rule["tree"]:
+            place = located(planted, *split_path(key["path"]))
+            check(place is not None, "listed, but not there: %s" % key["path"])
+            listed_keys.add(place)
+            for value in key["values"]:
+                listed_values.add((place[0], place[1], value["name"].lower()))
+    rc = run_exe(wine, args, "-silent", "-product", name)
+    check(rc == 0, "removal after the preview: exit code %d" % rc)
+    after = e2e.snapshot(wine)
+    gone_keys = {(h, k) for h in planted for k in planted[h] if k not in after[h]}
+    gone_values = {(h, k, n) for h in planted for k in planted[h] for n in planted[h][k]
+                   if n != "#link" and n not in after[h].get(k, {})}
+    check(listed_keys == gone_keys, "keys: listed only %s, gone only %s"
+          % (sorted(listed_keys - gone_keys)[:5], sorted(gone_keys - listed_keys)[:5]))
+    check(listed_values == gone_values, "values: listed only %s, gone only %s"
+          % (sorted(listed_values - gone_values)[:5], sorted(gone_values - listed_values)[:5]))
+    print("preview: %d keys and %d values listed, exactly what the removal took"
+          % (len(listed_keys), len(listed_values)))
+
+    # A file that cannot be written: nothing runs.
+    before, planted = e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-json",
+                 r"C:\no such folder\result.json")
+    check(rc == 3, "-json in a missing folder: exit code %d, expected 3" % rc)
+    e2e.expect_registry(wine, planted, "after a -json file that cannot be written")
+    print("a -json file that cannot be written: code 3, nothing removed")
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
              "log-wizard": scenario_log_wizard, "allusers": scenario_allusers,
-             "onecopy": scenario_onecopy, "logs": scenario_logs, "guarded": scenario_guarded}
+             "onecopy": scenario_onecopy, "logs": scenario_logs, "guarded": scenario_guarded,
+             "json": scenario_json}
 
 
 def main():
