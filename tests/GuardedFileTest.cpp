@@ -144,34 +144,4 @@ TEST(GuardedFileTest, CreatesAMissingFileThenAppendsAndReplaces) {
     EXPECT_EQ(Text(path), "{}+");
 }
 
-TEST(GuardedFileTest, MovesAFileAsideAndStartsAnEmptyOne) {
-    TempDir dir;
-    const fs::path path = dir.Path() / "full.log";
-    WriteBytes(path, Bytes("older runs"));
-    WriteBytes(dir.Path() / "full.log.old", Bytes("oldest runs"));
-    platform::GuardedFile file(path.u16string());
-    file.MoveAside(u"full.log.old");
-    EXPECT_TRUE(file.Created());
-    EXPECT_EQ(file.Size(), 0u);
-    file.Append("this run");
-    EXPECT_EQ(Text(path), "this run");
-    EXPECT_EQ(Text(dir.Path() / "full.log.old"), "older runs");
-}
-
-TEST(GuardedFileTest, AMissingFolderIsAnErrorAndNothingIsCreated) {
-    TempDir dir;
-    const fs::path path = dir.Path() / "no such folder" / "run.log";
-    try {
-        platform::GuardedFile file(path.u16string());
-        FAIL() << "opened a file in a missing folder";
-    } catch (const platform::EFileRefused& e) {
-        FAIL() << "a missing folder is no refusal: " << e.what();
-    } catch (const EFileError& e) {
-        EXPECT_NE(std::string(e.what()).find("run.log"), std::string::npos) << e.what();
-    }
-    EXPECT_TRUE(fs::is_empty(dir.Path()));
-    EXPECT_TRUE(platform::FolderExists(dir.Path().u16string()));
-    EXPECT_FALSE(platform::FolderExists(path.u16string()));
-}
-
 } // namespace

@@ -96,127 +96,96 @@ protected:
     TRunOutcome Outcome;
 };
 
-TEST_F(RunJsonTest, ARemovalsRulesAreExactlyWhatLeftTheRegistry) {
-    const Snapshot before = Take(Registry);
-    const json doc = Run(Products.Items(0));
-    const Snapshot after = Take(Registry);
-
-    ASSERT_EQ(doc["products"].size(), 1u);
-    const json& product = doc["products"][0];
-    EXPECT_EQ(product["name"], "Zolva A");
-    EXPECT_EQ(product["action"], "removed");
-    EXPECT_EQ(product["found"], true); // no detection ran: traces were met
-    EXPECT_EQ(product["removedCompletely"], true);
-
-    // What the rules say went, and nothing else, went.
-    std::set<std::string> keysGone;
-    std::set<std::string> valuesGone;
-    std::map<std::string, int> results;
-    for (const json& rule : product["rules"]) {
-        ++results[rule["result"].get<std::string>()];
-        const std::string path = Kernel(rule["path"].get<std::string>());
-        if (rule["result"] == "notFound") {
-            EXPECT_EQ(before.keys.count(path), 0u) << path;
-            continue;
-        }
-        ASSERT_EQ(rule["result"], "deleted");
-        if (rule["action"] == "NameOnly") {
-            const std::string key =
-                Kernel(rule["root"].get<std::string>() + "\\" + rule["key"].get<std::string>());
-            valuesGone.insert(
-                key + "\x01" +
-                Utf16ToUtf8(AsciiLower(Utf8ToUtf16(rule["name"].get<std::string>()))));
-            continue;
-        }
-        for (const std::string& key : before.keys)
-            if (key == path || key.rfind(path + "\\", 0) == 0) {
-                keysGone.insert(key);
-                for (const std::string& value : before.values)
-                    if (value.rfind(key + "\x01", 0) == 0)
-                        valuesGone.insert(value);
-            }
-    }
-    std::set<std::string> keysMissing;
-    for (const std::string& key : before.keys)
-        if (!after.keys.count(key))
-            keysMissing.insert(key);
-    std::set<std::string> valuesMissing;
-    for (const std::string& value : before.values)
-        if (!after.values.count(value))
-            valuesMissing.insert(value);
-    EXPECT_EQ(keysGone, keysMissing);
-    EXPECT_EQ(valuesGone, valuesMissing);
-    EXPECT_EQ(keysMissing.size(), 3u); // A, A\Sub and the user's A
-    // The real path of the user's hive, under -allusers.
-    EXPECT_EQ(results, (std::map<std::string, int>{{"deleted", 3}, {"notFound", 1}}));
-    EXPECT_EQ(product["rules"][2]["root"], "HKEY_USERS\\S-1-5-21-7-7-7-1001");
-    EXPECT_EQ(product["rules"][3]["path"],
-              "HKEY_USERS\\S-1-5-21-7-7-7-1001\\Software\\Run\\Zolva A");
+std::string Lower(const json& name) {
+    return Utf16ToUtf8(AsciiLower(Utf8ToUtf16(name.get<std::string>())));
 }
 
-TEST_F(RunJsonTest, APreviewListsExactlyWhatTheRemovalThenTakes) {
+std::string ValueAt(const json& rule, const json& name) {
+    return Kernel(rule["root"].get<std::string>() + "\\" + rule["key"].get<std::string>()) +
+           "\x01" + Lower(name);
+}
+
+// What is in the first snapshot and not in the second.
+Snapshot Gone(const Snapshot& before, const Snapshot& after) {
+    Snapshot gone;
+    for (const std::string& key : before.keys)
+        if (!after.keys.count(key))
+            gone.keys.insert(key);
+    for (const std::string& value : before.values)
+        if (!after.values.count(value))
+            gone.values.insert(value);
+    return gone;
+}
+
+TEST_F(RunJsonTest, APreviewListsWhatTheRemovalTakesAndTheRemovalSaysWhatWent) {
     Registry.SetValue(kHkeyLocalMachine, u"SOFTWARE\\Zolva\\A\\Sub\\Deep", u"bin", kRegBinary,
                       {1, 2, 3});
+    const Snapshot before = Take(Registry);
     Switches.Preview = true;
-    const Snapshot start = Take(Registry);
     const json preview = Run(Products.Items(0));
-    EXPECT_EQ(Take(Registry).keys, start.keys); // a preview changes nothing
-
-    const json& product = preview["products"][0];
-    EXPECT_EQ(product["action"], "previewed");
-    EXPECT_EQ(product["removedCompletely"], false);
-    EXPECT_EQ(product["complete"], true);
-    std::set<std::string> keys;
-    std::set<std::string> values;
-    for (const json& rule : product["rules"]) {
+    EXPECT_TRUE(Gone(before, Take(Registry)).keys.empty()); // a preview changes nothing
+    const json& previewed = preview["products"][0];
+    EXPECT_EQ(previewed["action"], "previewed");
+    EXPECT_EQ(previewed["complete"], true);
+    Snapshot listed;
+    for (const json& rule : previewed["rules"]) {
         if (rule["result"] == "notFound")
             continue;
         ASSERT_EQ(rule["result"], "wouldBeDeleted") << rule.dump();
-        uint64_t bytes = 0;
-        size_t ruleValues = 0;
         if (rule["action"] == "NameOnly") {
-            values.insert(
-                Kernel(rule["root"].get<std::string>() + "\\" + rule["key"].get<std::string>()) +
-                "\x01" + Utf16ToUtf8(AsciiLower(Utf8ToUtf16(rule["value"]["name"]))));
-            bytes = rule["value"]["size"];
-            ruleValues = 1;
-        } else {
-            EXPECT_EQ(rule["tree"].size(), rule["keys"].get<size_t>());
-            for (const json& key : rule["tree"]) {
-                keys.insert(Kernel(key["path"]));
-                for (const json& value : key["values"]) {
-                    values.insert(Kernel(key["path"]) + "\x01" +
-                                  Utf16ToUtf8(AsciiLower(Utf8ToUtf16(value["name"]))));
-                    bytes += value["size"].get<uint64_t>();
-                    ++ruleValues;
-                }
+            listed.values.insert(ValueAt(rule, rule["value"]["name"]));
+            continue;
+        }
+        EXPECT_EQ(rule["tree"].size(), rule["keys"].get<size_t>());
+        uint64_t bytes = 0;
+        for (const json& key : rule["tree"]) {
+            listed.keys.insert(Kernel(key["path"]));
+            for (const json& value : key["values"]) {
+                listed.values.insert(Kernel(key["path"]) + "\x01" + Lower(value["name"]));
+                bytes += value["size"].get<uint64_t>();
             }
         }
-        EXPECT_EQ(rule["values"], ruleValues);
         EXPECT_EQ(rule["bytes"], bytes);
     }
-    EXPECT_EQ(values.count("\\registry\\machine\\software\\zolva\\a\\sub\\deep\x01"
-                           "bin"),
-              1u);
     ASSERT_EQ(preview["profiles"].size(), 1u);
-    EXPECT_EQ(preview["profiles"][0]["sid"], "S-1-5-21-7-7-7-1001");
     EXPECT_EQ(preview["profiles"][0]["hive"], "HKEY_USERS\\S-1-5-21-7-7-7-1001");
 
-    // The removal of the same product then takes exactly that.
     Switches.Preview = false;
     Outcome = TRunOutcome();
-    Run(Products.Items(0));
-    const Snapshot after = Take(Registry);
-    std::set<std::string> keysGone;
-    std::set<std::string> valuesGone;
-    for (const std::string& key : start.keys)
-        if (!after.keys.count(key))
-            keysGone.insert(key);
-    for (const std::string& value : start.values)
-        if (!after.values.count(value))
-            valuesGone.insert(value);
-    EXPECT_EQ(keys, keysGone);
-    EXPECT_EQ(values, valuesGone);
+    const json removal = Run(Products.Items(0));
+    const Snapshot gone = Gone(before, Take(Registry));
+    const json& removed = removal["products"][0];
+    EXPECT_EQ(removed["found"], true); // no detection ran: the run met its traces
+    EXPECT_EQ(removed["removedCompletely"], true);
+    Snapshot reported;
+    std::map<std::string, int> results;
+    for (const json& rule : removed["rules"]) {
+        ++results[rule["result"].get<std::string>()];
+        const std::string path = Kernel(rule["path"]);
+        if (rule["result"] != "deleted") {
+            EXPECT_EQ(before.keys.count(path), 0u) << path;
+        } else if (rule["action"] == "NameOnly") {
+            reported.values.insert(ValueAt(rule, rule["name"]));
+        } else {
+            for (const std::string& key : before.keys)
+                if (key == path || key.rfind(path + "\\", 0) == 0)
+                    reported.keys.insert(key);
+        }
+    }
+    for (const std::string& value : before.values)
+        if (reported.keys.count(value.substr(0, value.find('\x01'))))
+            reported.values.insert(value);
+
+    // The preview's list, the removal's report and what the registry lost agree.
+    EXPECT_EQ(listed.keys, gone.keys);
+    EXPECT_EQ(listed.values, gone.values);
+    EXPECT_EQ(reported.keys, gone.keys);
+    EXPECT_EQ(reported.values, gone.values);
+    EXPECT_EQ(gone.keys.size(), 4u); // A, A\Sub, A\Sub\Deep and the user's A
+    EXPECT_EQ(results, (std::map<std::string, int>{{"deleted", 3}, {"notFound", 1}}));
+    // The real path of the user's hive, under -allusers.
+    EXPECT_EQ(removed["rules"][3]["path"],
+              "HKEY_USERS\\S-1-5-21-7-7-7-1001\\Software\\Run\\Zolva A");
 }
 
 TEST_F(RunJsonTest, TellsTheRunAsAWhole) {

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
-#include <regex>
 #include <string>
 
 using namespace keystrip;
@@ -179,28 +177,6 @@ TEST(RunLogWriteTest, WritesTheTextOnceWithTheHeaderOfThisMachineAndMoment) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file)));
 }
 
-TEST(RunLogWriteTest, EachRunIsAppendedWithItsHeader) {
-    TempDir dir;
-    const std::u16string file = dir.File(u"keystrip.log");
-    const std::string older = "\xEF\xBB\xBFZolva Keystrip\r\n(an earlier run)\r\nExit code: 0\r\n";
-    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(older));
-    for (const char16_t* line : {u"k.exe -log a", u"k.exe -log b"}) {
-        TRunOutcome outcome;
-        TRunLog log(file, line, false);
-        ASSERT_TRUE(log.Write(nullptr, outcome));
-    }
-    const std::string text = FileText(file);
-    ASSERT_EQ(text.compare(0, older.size(), older), 0);
-    // One byte-order mark, at the start; an empty line between the runs.
-    EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);
-    const size_t second = text.find("\r\n\r\nZolva Keystrip\r\n", older.size() - 2);
-    ASSERT_NE(second, std::string::npos);
-    EXPECT_NE(text.find("Command line: k.exe -log a\r\n", second), std::string::npos);
-    const size_t third = text.find("\r\n\r\nZolva Keystrip\r\n", second + 4);
-    ASSERT_NE(third, std::string::npos);
-    EXPECT_NE(text.find("Command line: k.exe -log b\r\n", third), std::string::npos);
-}
-
 TEST(RunLogWriteTest, ALogOverTheLimitIsMovedAsideFirst) {
     TempDir dir;
     const std::u16string file = dir.File(u"keystrip.log");
@@ -222,20 +198,6 @@ TEST(RunLogWriteTest, ALogOverTheLimitIsMovedAsideFirst) {
     ASSERT_TRUE(next.Write(nullptr, outcome));
     EXPECT_EQ(FileText(file).compare(0, limit.size(), limit), 0);
     EXPECT_EQ(FileText(file + u".old"), full);
-}
-
-TEST(RunLogWriteTest, AHardLinkedLogIsRefusedAndLeftAsItWas) {
-    TempDir dir;
-    const std::filesystem::path target = dir.Path() / "target.txt";
-    testing_support::WriteBytes(target, testing_support::Bytes("someone's file"));
-    std::filesystem::create_hard_link(target, dir.Path() / "keystrip.log");
-    TRunOutcome outcome;
-    TRunLog log(dir.File(u"keystrip.log"), u"k.exe", true);
-    EXPECT_FALSE(log.Write(nullptr, outcome));
-    ASSERT_TRUE(outcome.Has(TRunProblem::LogNotWritten));
-    EXPECT_NE(Utf16ToUtf8(outcome.Notes()[0].Detail).find("2 hard links"), std::string::npos);
-    EXPECT_EQ(ProcessExitCode(outcome, true), 3);
-    EXPECT_EQ(FileText(target.u16string()), "someone's file");
 }
 
 struct UnwritableRow {
@@ -333,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
                    u"context=\"\" type=\"2\" thread=\"4711\" file=\"\">"}),
     [](const testing::TestParamInfo<CmTraceRow>& info) { return std::string(info.param.name); });
 
-TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEach) {
+TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEachTypedBySeverity) {
     TActivityLogger activity;
     activity.Log(asInfo, ssStartRemoval, u"Zolva A");
     activity.Log(asWarning, aaKeyNotDeleted, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\nA");
@@ -343,83 +305,21 @@ TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEach) {
     outcome.CountRemoval(u"Zolva A", false);
     outcome.Note(TRunProblem::LogNotWritten, u"x");
     const std::vector<TLogEntry> entries = RunLogEntries(kHeader, &activity, outcome, true);
-    const std::string text = Utf16ToUtf8(CmTraceText(kHeader, kNoon, 9, &activity, outcome, true));
-
-    const std::regex line(
-        R"re(<!\[LOG\[(.*)\]LOG\]!><time="(\d\d):(\d\d):(\d\d)\.(\d{3})([+-]\d{3})" )re"
-        R"re(date="(\d\d)-(\d\d)-(\d{4})" component="ZolvaKeystrip" context="" )re"
-        R"re(type="([123])" thread="(\d+)" file="">)re");
-    std::vector<std::string> texts;
-    std::vector<std::string> types;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find("\r\n", at);
-        ASSERT_NE(end, std::string::npos) << "the last line has no CR LF";
-        const std::string one = text.substr(at, end - at);
-        ASSERT_EQ(one.find('\n'), std::string::npos);
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(one, m, line)) << one;
-        ASSERT_EQ(m.str(1).find("]LOG]!>"), std::string::npos) << one;
-        texts.push_back(m.str(1));
-        types.push_back(m.str(10));
-        at = end + 2;
-    }
-    ASSERT_EQ(texts.size(), entries.size());
-    EXPECT_EQ(texts.front(), "Zolva Keystrip");
-    EXPECT_EQ(texts[5],
-              "Command line: \"C:\\Tools\\ZolvaKeystrip.exe\" -silent -product \"Zolva A\"");
-    EXPECT_EQ(texts[6], "Removing product \"Zolva A\"");
-    EXPECT_EQ(texts[7], "  Key \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\u21B5A\" not deleted (access "
-                        "denied or locked)");
-    EXPECT_EQ(types[6], "1");
-    EXPECT_EQ(types[7], "2");
-    EXPECT_EQ(types[8], "3");
-    // The problems and the result: a failed rule warns, a log not written is an error,
-    // and the result (3) with it.
-    EXPECT_EQ(texts[9], "Problem: Not removed completely (a removal rule failed): Zolva A");
-    EXPECT_EQ(types[9], "2");
-    EXPECT_EQ(types[10], "3");
-    EXPECT_EQ(texts.back(), "Exit code: 3");
-    EXPECT_EQ(types.back(), "3");
-}
-
-struct FormatRow {
-    const char* name;
-    std::optional<std::u16string> value;
-    std::optional<TLogFormat> format;
-};
-
-void PrintTo(const FormatRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
-class LogFormatTest : public testing::TestWithParam<FormatRow> {};
-
-TEST_P(LogFormatTest, IsPlainWithoutTheSwitchAndCmTraceByName) {
-    EXPECT_EQ(LogFormatOf(GetParam().value), GetParam().format);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, LogFormatTest,
-                         testing::Values(FormatRow{"NoSwitch", std::nullopt, TLogFormat::Plain},
-                                         FormatRow{"CmTrace", u"cmtrace", TLogFormat::CmTrace},
-                                         FormatRow{"AnyCase", u"CMTrace", TLogFormat::CmTrace},
-                                         FormatRow{"Empty", u"", std::nullopt},
-                                         FormatRow{"PlainIsNoValue", u"plain", std::nullopt},
-                                         FormatRow{"NoTrimming", u"cmtrace ", std::nullopt}),
-                         [](const testing::TestParamInfo<FormatRow>& info) {
-                             return std::string(info.param.name);
-                         });
-
-TEST(RunLogWriteTest, WritesCmTraceWhenAsked) {
-    TempDir dir;
-    const std::u16string file = dir.File(u"cm.log");
-    TRunOutcome outcome;
-    TRunLog log(TRunFiles{file, TLogFormat::CmTrace, std::nullopt}, u"k.exe", false);
-    ASSERT_TRUE(log.Write(nullptr, outcome));
-    const std::string text = FileText(file);
-    ASSERT_EQ(text.compare(0, 10, "\xEF\xBB\xBF<![LOG["), 0);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
-              static_cast<long>(RunLogEntries({}, nullptr, outcome, false).size()));
+    std::vector<std::pair<int, std::u16string>> typed;
+    for (const TLogEntry& entry : entries)
+        typed.emplace_back(entry.Type, entry.Text);
+    // Header, report, problems (a failed rule warns, a log not written is an error), result.
+    ASSERT_EQ(typed.size(), 14u);
+    EXPECT_EQ(typed[5], std::make_pair(1, u"Command line: " + kHeader.CommandLine));
+    EXPECT_EQ(typed[7].first, 2);
+    EXPECT_EQ(typed[8], std::make_pair(3, std::u16string(u"Fatal exception 4 error")));
+    EXPECT_EQ(typed[9].first, 2);
+    EXPECT_EQ(typed[10].first, 3);
+    EXPECT_EQ(typed[13], std::make_pair(3, std::u16string(u"Exit code: 3")));
+    // One physical line each: the line break of the key's name stays inside its line.
+    const std::u16string text = CmTraceText(kHeader, kNoon, 9, &activity, outcome, true);
+    EXPECT_EQ(std::count(text.begin(), text.end(), u'\n'), 14);
+    EXPECT_NE(text.find(u"Zolva\u21B5A"), std::u16string::npos);
 }
 
 } // namespace

@@ -99,12 +99,4 @@ INSTANTIATE_TEST_SUITE_P(
                              "cannot be opened"}),
     [](const testing::TestParamInfo<SquatRow>& info) { return std::string(info.param.label); });
 
-TEST(OneCopyLockWin32Test, AnAdministratorsLockHeldByAnotherCopyCounts) {
-    // As another copy (running as SYSTEM or another administrator) makes it.
-    const std::u16string name = TestName();
-    Squatter copy(name, L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
-    ASSERT_TRUE(copy.Made());
-    EXPECT_EQ(TakeElsewhere(name).State, LockState::HeldByAnother);
-}
-
 } // namespace
