@@ -306,6 +306,7 @@ TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEachTypedBySeverity) {
     outcome.Note(TRunProblem::LogNotWritten, u"x");
     const std::vector<TLogEntry> entries = RunLogEntries(kHeader, &activity, outcome, true);
     std::vector<std::pair<int, std::u16string>> typed;
+    typed.reserve(entries.size());
     for (const TLogEntry& entry : entries)
         typed.emplace_back(entry.Type, entry.Text);
     // Header, report, problems (a failed rule warns, a log not written is an error), result.
