@@ -59,6 +59,10 @@ const char* ProblemName(TRunProblem Problem) {
         return "restoreUnreadable";
     case TRunProblem::PreviewWithoutLog:
         return "previewWithoutLog";
+    case TRunProblem::WouldNotRestore:
+        return "wouldNotRestore";
+    case TRunProblem::RestoreCombined:
+        return "restoreCombined";
     case TRunProblem::AnotherCopyRunning:
         return "anotherCopyRunning";
     case TRunProblem::UnknownLogFormat:

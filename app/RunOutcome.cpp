@@ -34,6 +34,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::ProfileNotLoaded:
     case TRunProblem::WouldNotRemove:
     case TRunProblem::RestoreIncomplete:
+    case TRunProblem::WouldNotRestore:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
         return ecUnknownProduct;
@@ -44,6 +45,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::BackupNotWritten:
     case TRunProblem::RestoreUnreadable:
     case TRunProblem::PreviewWithoutLog:
+    case TRunProblem::RestoreCombined:
     case TRunProblem::UnknownLogFormat:
     case TRunProblem::ResultNotWritten:
         return ecCouldNotStart;
@@ -102,10 +104,14 @@ std::u16string DescribeProblem(TRunProblem Problem) {
     case TRunProblem::RestoreIncomplete:
         return u"Not everything in the backup could be restored";
     case TRunProblem::RestoreUnreadable:
-        return u"The backup to restore could not be read";
+        return u"The backup to restore could not be read or was refused";
     case TRunProblem::PreviewWithoutLog:
         return u"-preview with -silent needs -log FILE or -json FILE for its report; nothing was "
                u"written";
+    case TRunProblem::WouldNotRestore:
+        return u"A restore would not be complete";
+    case TRunProblem::RestoreCombined:
+        return u"-restore cannot be combined with -product or -backup; nothing was done";
     case TRunProblem::AnotherCopyRunning:
         return u"Zolva Keystrip is already running; this copy did nothing";
     case TRunProblem::UnknownLogFormat:
@@ -131,8 +137,8 @@ std::u16string DescribeExitCode(TExitCode Code) {
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
                u"window, a -log, -json or -backup file that cannot be written, a -restore "
-               u"file that cannot be read, an unknown -logformat, or -silent -preview without "
-               u"-log or -json";
+               u"file that cannot be read or is refused, -restore with -product or -backup, an "
+               u"unknown -logformat, or -silent -preview without -log or -json";
     case ecAnotherCopy:
         return u"another copy of the program is running: nothing was done, try again later";
     }

@@ -69,8 +69,8 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
               u"no window, a -log, -json or -backup file that cannot be written, a -restore "
-              u"file that cannot be read, an unknown -logformat, or -silent -preview without "
-              u"-log or -json\r\n"
+              u"file that cannot be read or is refused, -restore with -product or -backup, an "
+              u"unknown -logformat, or -silent -preview without -log or -json\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 
