@@ -111,10 +111,11 @@ public:
     pActivityItem Entries(int Index) const { return GetEntry(Index); }
 
     std::u16string Export(TActivityExportOptions Options) const;
-
-private:
+    // Whether Export selects the entry, and its line there.
     static bool IsExported(const TActivityItem& Item, TActivityExportOptions Options);
     static std::u16string FormatEntry(const TActivityItem& Item, TActivityExportOptions Options);
+
+private:
     // Takes the text by value so that Export's appending stays linear.
     static std::u16string AppendLine(std::u16string Text, const std::u16string& Line);
 

@@ -13,7 +13,9 @@ const std::vector<TSwitchHelp>& SwitchHelpRows() {
         {u"-backup", u"FILE", u"first saves what goes to a new FILE"},
         {u"-restore", u"FILE", u"puts back what a backup FILE holds"},
         {u"-allusers", u"", u"user rules apply to every profile"},
-        {u"-log", u"FILE", u"writes the report to FILE at the end"},
+        {u"-log", u"FILE", u"appends the report to FILE at the end"},
+        {u"-logformat", u"cmtrace", u"the log as CMTrace lines"},
+        {u"-json", u"FILE", u"writes the result as JSON to FILE"},
         {u"-exitcode", u"", u"the exit code tells the result"},
         {u"-help, -?", u"", u"shows this list, does nothing else"},
     };
@@ -45,7 +47,7 @@ std::u16string HelpText() {
         text += std::u16string(u"\r\n") + row.Switches + u"\r\n\t" + row.Line;
     text += u"\r\n\r\nExit codes with -exitcode (without it, always 0); the highest that "
             u"applies:";
-    for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
+    for (TExitCode code : ExitCodes())
         text +=
             u"\r\n" + U16(std::to_string(static_cast<int>(code))) + u"\t" + DescribeExitCode(code);
     return text;

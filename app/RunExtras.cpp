@@ -10,10 +10,15 @@ namespace keystrip {
 
 TRunExtras::TRunExtras(TRunSwitches Switches, platform::IRegistry& Registry,
                        platform::IHives* Hives, TRunOutcome& Outcome)
-    : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {}
+    : FSwitches(std::move(Switches)), FRegistry(Registry), FHives(Hives), FOutcome(Outcome) {
+    TRunRecord& record = FOutcome.Record();
+    record.Kept = FSwitches.JsonFile.has_value();
+    record.Preview = FSwitches.Preview;
+    record.AllUsers = FSwitches.AllUsers;
+}
 
 TRunExtras::TRun::TRun(TRunExtras& Extras, TZolvaProducts& Products, bool Removal)
-    : FExtras(Extras), FProducts(Products) {
+    : FExtras(Extras), FProducts(Products), FOutcome(Extras.FOutcome) {
     if (Extras.FSwitches.AllUsers && Extras.FHives != nullptr) {
         FProfiles =
             std::make_unique<TUserProfiles>(Extras.FRegistry, *Extras.FHives, Products.Activity());
@@ -60,6 +65,8 @@ void TRunExtras::TRun::Finish() noexcept {
         if (FProfiles->NotUnloaded() > 0)
             FExtras.FOutcome.Note(TRunProblem::ProfileNotUnloaded);
         FExtras.FProfileOutcomes = FProfiles->Outcomes();
+        if (FOutcome.Record().Kept)
+            FOutcome.Record().Profiles = FExtras.FProfileOutcomes;
     } catch (...) {
         // Only exhausted memory gets here; the warning is in the log.
     }
@@ -68,18 +75,28 @@ void TRunExtras::TRun::Finish() noexcept {
 bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
     if (!Item || !Item->Product)
         return true;
+    TProductRecord* record = nullptr;
+    if (FOutcome.Record().Kept) {
+        record = &FOutcome.Record().Products.emplace_back();
+        record->Name = Item->Product->Name();
+        record->Previewed = FSwitches.Preview;
+    }
     if (FSwitches.Preview) {
-        const bool complete = Products.Inspect(Item);
+        const bool complete = Products.Inspect(Item, nullptr, record ? &record->Preview : nullptr);
         if (!complete)
             FOutcome.Note(TRunProblem::WouldNotRemove, Item->Product->Name());
+        if (record)
+            record->Complete = complete;
         return complete;
     }
-    Products.Remove(Item);
+    Products.Remove(Item, record ? &record->Removal : nullptr);
     FOutcome.CountRemoval(Item->Product->Name(), Item->Removed);
     // A part that could not be written is a backup that could not be written,
     // whenever it happens, not only when the file could not be opened.
     if (FBackup && !FBackup->Failure().empty())
         FOutcome.Note(TRunProblem::BackupNotWritten, U16(FBackup->Failure()));
+    if (record)
+        record->Complete = Item->Removed;
     return Item->Removed;
 }
 

@@ -50,6 +50,7 @@ public:
 
         TRunExtras& FExtras;
         TZolvaProducts& FProducts;
+        TRunOutcome& FOutcome;
         std::unique_ptr<TUserProfiles> FProfiles;
     };
 

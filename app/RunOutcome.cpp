@@ -55,7 +55,13 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::RestoreUnreadable:
     case TRunProblem::PreviewWithoutLog:
     case TRunProblem::RestoreCombined:
+    case TRunProblem::UnknownLogFormat:
+    case TRunProblem::ResultNotWritten:
         return ecCouldNotStart;
+    case TRunProblem::AnotherCopyRunning:
+        return ecAnotherCopy;
+    case TRunProblem::LockUnguarded:
+        return ecDone;
     }
     return ecCouldNotStart;
 }
@@ -109,13 +115,23 @@ std::u16string DescribeProblem(TRunProblem Problem) {
     case TRunProblem::RestoreUnreadable:
         return u"The backup to restore could not be read or was refused";
     case TRunProblem::PreviewWithoutLog:
-        return u"-preview with -silent needs -log FILE for its report; nothing was written";
+        return u"-preview with -silent needs -log FILE or -json FILE for its report; nothing was "
+               u"written";
     case TRunProblem::WouldNotRestore:
         return u"A restore would not be complete";
     case TRunProblem::RestoreCombined:
         return u"-restore cannot be combined with -product or -backup; nothing was done";
     case TRunProblem::ProfileNotUnloaded:
         return u"A user's profile loaded for the run could not be unloaded";
+    case TRunProblem::AnotherCopyRunning:
+        return u"Zolva Keystrip is already running; this copy did nothing";
+    case TRunProblem::UnknownLogFormat:
+        return u"-logformat names no format of the log; nothing was done";
+    case TRunProblem::ResultNotWritten:
+        return u"The -json file could not be written";
+    case TRunProblem::LockUnguarded:
+        return u"Another program holds the name that keeps a second copy from running; "
+               u"this run went on without it";
     }
     return u"Unknown problem";
 }
@@ -131,11 +147,19 @@ std::u16string DescribeExitCode(TExitCode Code) {
         return u"-product named no known product";
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
-               u"window, a -log or -backup file that cannot be written, a -restore file that "
-               u"cannot be read or is refused, -restore with -product or -backup, or -silent "
-               u"-preview without -log";
+               u"window, a -log, -json or -backup file that cannot be written, a -restore "
+               u"file that cannot be read or is refused, -restore with -product or -backup, an "
+               u"unknown -logformat, or -silent -preview without -log or -json";
+    case ecAnotherCopy:
+        return u"another copy of the program is running: nothing was done, try again later";
     }
     return u"";
+}
+
+const std::vector<TExitCode>& ExitCodes() {
+    static const std::vector<TExitCode> codes = {ecDone, ecRuleFailed, ecUnknownProduct,
+                                                 ecCouldNotStart, ecAnotherCopy};
+    return codes;
 }
 
 std::u16string CurrentExceptionText() {

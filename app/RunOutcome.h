@@ -1,8 +1,11 @@
 // What a run came to: how many products it was asked to remove and how many
-// went completely, and every problem met on the way. The window fills it as
-// the run goes; the entry point reads it at the end for the log file and for
-// the exit code that -exitcode asks for.
+// went completely, every problem met on the way, and (for -json) the record
+// of each product and profile. The window fills it as the run goes; the
+// entry point reads it at the end for the log and result files and for the
+// exit code that -exitcode asks for.
 #pragma once
+
+#include "app/RunRecord.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,22 +15,28 @@
 namespace keystrip {
 
 enum class TRunProblem : uint8_t {
-    RuleFailed,        // a product was not removed completely (a removal rule failed)
-    RunBrokeOff,       // a detection or removal run failed as a whole (error page 1001, 1002)
-    UnknownProduct,    // -product named no product the program knows
-    NoDefinitions,     // the product definitions could not be loaded (error page 1003)
-    TermsUnreadable,   // the terms text is missing or unreadable (error page 1000)
-    WindowNotCreated,  // the main window could not be created (no desktop to create it on)
-    LogNotWritten,     // the -log file could not be created or written
-    BackupNotWritten,  // the -backup file could not be created or written
-    ProfileNotLoaded,  // a user's hive could not be loaded (-allusers)
-    WouldNotRemove,    // a preview found a rule a removal could not apply in full
-    RestoreIncomplete, // a key or value of the backup could not be put back
-    RestoreUnreadable, // the -restore file could not be read or is malformed
-    PreviewWithoutLog, // -silent -preview without -log: the report would go nowhere
-    WouldNotRestore,   // a preview of a restore found a key it could not put back
-    RestoreCombined,   // -restore with -product or -backup: nothing was done
+    RuleFailed,         // a product was not removed completely (a removal rule failed)
+    RunBrokeOff,        // a detection or removal run failed as a whole (error page 1001, 1002)
+    UnknownProduct,     // -product named no product the program knows
+    NoDefinitions,      // the product definitions could not be loaded (error page 1003)
+    TermsUnreadable,    // the terms text is missing or unreadable (error page 1000)
+    WindowNotCreated,   // the main window could not be created (no desktop to create it on)
+    LogNotWritten,      // the -log file could not be created or written
+    BackupNotWritten,   // the -backup file could not be created or written
+    ProfileNotLoaded,   // a user's hive could not be loaded (-allusers)
+    WouldNotRemove,     // a preview found a rule a removal could not apply in full
+    RestoreIncomplete,  // a key or value of the backup could not be put back
+    RestoreUnreadable,  // the -restore file could not be read or is malformed
+    PreviewWithoutLog,  // -silent -preview without -log: the report would go nowhere
+    WouldNotRestore,    // a preview of a restore found a key it could not put back
+    RestoreCombined,    // -restore with -product or -backup: nothing was done
     ProfileNotUnloaded, // a user's hive loaded for the run stayed loaded (-allusers)
+    AnotherCopyRunning, // another copy of the program is working: this one did nothing
+    UnknownLogFormat,   // -logformat named no format the program writes
+    ResultNotWritten,   // the -json file could not be created or written
+    // The one-copy lock's name is held by something no administrator made:
+    // the run went on without it. A warning; it changes no exit code.
+    LockUnguarded,
 };
 
 struct TRunNote {
@@ -55,11 +64,16 @@ public:
     // In the order they were noted.
     const std::vector<TRunNote>& Notes() const { return FNotes; }
 
+    // The record for the -json file.
+    TRunRecord& Record() { return FRecord; }
+    const TRunRecord& Record() const { return FRecord; }
+
 private:
     int FRequested = 0;
     int FRemoved = 0;
     std::vector<TRunNote> FNotes;
     std::function<void()> FFinish;
+    TRunRecord FRecord;
 };
 
 // The exit codes that -exitcode gives.
@@ -68,7 +82,13 @@ enum TExitCode : int {
     ecRuleFailed = 1,     // at least one rule failed, or a run broke off
     ecUnknownProduct = 2, // -product named no known product
     ecCouldNotStart = 3,  // the run could not start its work
+    // Another copy is running: the code that Intune and Configuration Manager
+    // read as "another installation is in progress, retry later".
+    ecAnotherCopy = 1618,
 };
+
+// Every code, in the order the help and the documents list them.
+const std::vector<TExitCode>& ExitCodes();
 
 // The code a single problem stands for.
 TExitCode ExitCodeOf(TRunProblem Problem);

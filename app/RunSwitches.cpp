@@ -16,6 +16,10 @@ TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine) {
     if (CommandLine.HasSwitch(u"restore"))
         switches.RestoreFile = CommandLine.SwitchValue(u"restore", u"");
     switches.ProductSwitch = CommandLine.HasSwitch(u"product");
+    if (CommandLine.HasSwitch(u"logformat"))
+        switches.LogFormat = CommandLine.SwitchValue(u"logformat", u"");
+    if (CommandLine.HasSwitch(u"json"))
+        switches.JsonFile = CommandLine.SwitchValue(u"json", u"");
     return switches;
 }
 

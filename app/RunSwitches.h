@@ -1,8 +1,8 @@
 // The switches that shape a whole run, read once by the entry point: whether
-// to show the help, whether the window shows, the log file, whether the exit
-// code tells the result, and what the run does beyond removing: a preview, a
-// backup, a restore, every user's profile. (-product is read by the window
-// itself.)
+// to show the help, whether the window shows, the log file and its format,
+// the result file, whether the exit code tells the result, and what the run
+// does beyond removing: a preview, a backup, a restore, every user's
+// profile. (-product is read by the window itself.)
 #pragma once
 
 #include "app/CommandLine.h"
@@ -25,6 +25,9 @@ struct TRunSwitches {
     std::optional<std::u16string> RestoreFile;
     // -product is given (the window reads its value): -restore refuses it.
     bool ProductSwitch = false;
+    // -logformat and -json: the argument after each, as for -log.
+    std::optional<std::u16string> LogFormat;
+    std::optional<std::u16string> JsonFile;
 };
 
 TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine);

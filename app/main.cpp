@@ -1,19 +1,22 @@
 // The entry point: hardens the library search path, preloads the libraries
 // the window loads at run time from System32, starts the application,
-// reads the switches that shape the run, then either shows the help or
-// creates the main window and runs the message loop. At the end it writes
-// the -log file if the window has not written it yet, and returns the exit
-// code: 0, unless -exitcode asks for the run's result.
+// reads the switches that shape the run, settles what ends it at once (the
+// help, a second copy, bad input), then creates the main window and runs the
+// message loop. At the end it writes the -log and -json files if the window
+// has not written them yet, and returns the exit code: 0, unless -exitcode
+// asks for the run's result.
 #include "app/Application.h"
 #include "app/CommandLine.h"
-#include "app/HelpText.h"
 #include "app/MainFormUnit.h"
 #include "app/RunLog.h"
 #include "app/RunOutcome.h"
+#include "app/RunStart.h"
 #include "app/RunSwitches.h"
 #include "app/Security.h"
+#include "app/StartMessages.h"
 #include "app/Win32Text.h"
 #include "platform/HivesWin32.h"
+#include "platform/OneCopyLockWin32.h"
 #include "platform/ProcessCommandLine.h"
 #include "platform/RegistryWin32.h"
 #include "platform/ResourcesWin32.h"
@@ -22,25 +25,6 @@
 #include <windows.h>
 
 #include <memory>
-
-namespace {
-
-// A line for whoever started the program from a console or a script: a GUI
-// program has no console of its own, so it writes to its parent's, if any.
-void TellConsole(const std::u16string& Text) {
-    if (!AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
-    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    const std::wstring line = L"Zolva Keystrip: " + keystrip::AsWide(Text) + L"\r\n";
-    DWORD written = 0;
-    if (!WriteConsoleW(error, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr)) {
-        const std::string bytes = keystrip::Utf16ToUtf8(keystrip::FromWide(line));
-        WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    }
-    FreeConsole();
-}
-
-} // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace keystrip;
@@ -53,21 +37,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     TApplication application;
     const TRunSwitches switches = ReadRunSwitches(TCommandLine());
-    std::unique_ptr<TRunLog> log;
-    if (switches.LogFile)
-        log = std::make_unique<TRunLog>(*switches.LogFile, platform::ProcessCommandLine(),
-                                        switches.ExitCode);
+    // Held until the process ends.
+    platform::Win32OneCopyLock lock;
+    TRunStart start(switches, lock, platform::ProcessCommandLine());
+    if (start.Action() != TStartAction::Run)
+        return EndAtStart(start, switches.Silent, u"Zolva Keystrip");
+    TRunLog* log = start.Log();
     // The outcome of a run whose window never came to be.
     TRunOutcome outcome;
     try {
         application.Initialize();
         application.SetTitle(u"Zolva Keystrip");
-        if (switches.Help) {
-            if (!switches.Silent)
-                MessageBoxW(nullptr, AsWide(HelpText()).c_str(),
-                            AsWide(application.Title()).c_str(), MB_OK | MB_ICONINFORMATION);
-            return 0;
-        }
         application.SetShowMainForm(!switches.Silent);
 
         platform::Win32Registry registry;
@@ -77,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         services.Registry = &registry;
         services.Resources = &resources;
         services.Instance = instance;
-        services.Log = log.get();
+        services.Log = log;
         services.Unattended = switches.Silent && switches.ExitCode;
         services.Switches = switches;
         services.Hives = &hives;

@@ -90,12 +90,13 @@ void TZolvaProducts::Detect(pZolvaProductsItem Item) {
     Item->Found = detector.ProductPresent();
 }
 
-void TZolvaProducts::Remove(pZolvaProductsItem Item) {
+void TZolvaProducts::Remove(pZolvaProductsItem Item, TRemovalProduct* Record) {
     if (!Item || !Item->Product)
         return;
     TZolvaProductRemover remover(Item->Product.get(), FActivity.get(), FRegistry);
     remover.SetBackup(FBackup);
     remover.SetRoots(FRoots);
+    remover.SetRecord(Record);
     Item->Removed = remover.ProductRemoved();
 }
 

@@ -17,6 +17,7 @@ namespace keystrip {
 class IBackupSink;
 class TRuleRoots;
 struct TPreviewProduct;
+struct TRemovalProduct;
 
 // One catalogue entry. The catalogue owns the entry and, through it, the
 // product; both are handed out as borrowed pointers.
@@ -51,8 +52,9 @@ public:
     void LoadFromResource();
     // Sets Item's Found from a detection run; null or product-less items are ignored.
     void Detect(pZolvaProductsItem Item);
-    // Sets Item's Removed from a removal run that deletes for real.
-    void Remove(pZolvaProductsItem Item);
+    // Sets Item's Removed from a removal run that deletes for real. With a
+    // Record it also records what became of each rule.
+    void Remove(pZolvaProductsItem Item, TRemovalProduct* Record = nullptr);
     // Logs what removing Item would delete, changing nothing, into Log (the
     // catalogue's own when null); true when every rule could be applied in full.
     // With a Record it also records what it found there, key by key.

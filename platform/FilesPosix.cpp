@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -149,6 +151,173 @@ std::u16string NameInFolder(const std::u16string& folder, const std::u16string& 
     if (folder.empty() || folder.back() == u'/')
         return folder + leaf;
     return folder + u'/' + leaf;
+}
+
+} // namespace keystrip::platform
+
+// --- GuardedFile ---------------------------------------------------------------
+// openat from the root down with O_NOFOLLOW; the owner must be root or this
+// process's user. POSIX has no share modes: the folders are not held against
+// renaming here.
+
+namespace keystrip::platform {
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& name, const std::string& why) {
+    throw EFileRefused("Refused to write \"" + name + "\": " + why + ".");
+}
+
+bool IsLinkAt(int folder, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(info.st_mode);
+}
+
+void WriteAll(int fd, const std::string& name, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            Fail("Cannot write", name, n < 0 ? errno : ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0)
+        Fail("Cannot write", name, errno);
+}
+
+} // namespace
+
+struct GuardedFile::State {
+    std::unique_ptr<FileDescriptor> Folder;
+    std::string Leaf;
+    std::unique_ptr<FileDescriptor> File;
+};
+
+GuardedFile::GuardedFile(const std::u16string& fileName)
+    : FName(fileName), FState(std::make_unique<State>()) {
+    std::string path = Utf16ToUtf8(fileName);
+    if (path.empty() || path.back() == '/')
+        Refuse(path, "it names a folder");
+    if (path.front() != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd) == nullptr)
+            Fail("Cannot open", path, errno);
+        path = std::string(cwd) + "/" + path;
+    }
+    // The parts, "." and ".." resolved by name (no link is followed anyway).
+    std::vector<std::string> parts;
+    for (size_t at = 1; at <= path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    if (parts.empty())
+        Refuse(path, "it names a folder");
+    std::string full;
+    for (const std::string& part : parts)
+        full += "/" + part;
+    FName = Utf8ToUtf16(full);
+    FState->Leaf = parts.back();
+    parts.pop_back();
+
+    auto folder = std::make_unique<FileDescriptor>(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string walked;
+    for (const std::string& part : parts) {
+        walked += "/" + part;
+        if (IsLinkAt(folder->Get(), part))
+            Refuse(full, "the folder \"" + walked + "\" on its path is a link");
+        auto next = std::make_unique<FileDescriptor>(
+            ::openat(folder->Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next->Get() < 0)
+            Fail("Cannot open the folder of", full, errno);
+        folder = std::move(next);
+    }
+    FState->Folder = std::move(folder);
+    OpenLeaf(false);
+}
+
+GuardedFile::~GuardedFile() = default;
+
+void GuardedFile::OpenLeaf(bool) {
+    const std::string name = Utf16ToUtf8(FName);
+    const int folder = FState->Folder->Get();
+    const char* leaf = FState->Leaf.c_str();
+    FState->File.reset();
+    for (int attempt = 0; attempt < 2 && !FState->File; ++attempt) {
+        auto file = std::make_unique<FileDescriptor>(
+            ::openat(folder, leaf, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file->Get() >= 0) {
+            FState->File = std::move(file);
+            FCreated = false;
+            break;
+        }
+        if (errno == ELOOP || IsLinkAt(folder, FState->Leaf))
+            Refuse(name, "it is a symbolic link");
+        if (errno == EISDIR)
+            Refuse(name, "it is a folder");
+        if (errno != ENOENT)
+            Fail("Cannot open", name, errno);
+        file = std::make_unique<FileDescriptor>(
+            ::openat(folder, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (file->Get() >= 0) {
+            FState->File = std::move(file);
+            FCreated = true;
+            break;
+        }
+        if (errno != EEXIST)
+            Fail("Cannot create", name, errno);
+    }
+    if (!FState->File)
+        Refuse(name, "something that is no file stands at its name (a link that leads nowhere)");
+    struct stat info {};
+    if (::fstat(FState->File->Get(), &info) != 0)
+        Fail("Cannot open", name, errno);
+    if (!S_ISREG(info.st_mode))
+        Refuse(name, "it is no plain file");
+    if (info.st_nlink > 1)
+        Refuse(name, "it has " + std::to_string(info.st_nlink) +
+                         " hard links, so other names lead to the same file");
+    if (!FCreated && info.st_uid != 0 && info.st_uid != ::geteuid())
+        Refuse(name, "it belongs to user " + std::to_string(info.st_uid) +
+                         ", not to root or this process's user");
+    // Opened without waiting for a reader of a pipe; writes may block again.
+    ::fcntl(FState->File->Get(), F_SETFL, 0);
+    FSize = static_cast<uint64_t>(info.st_size);
+}
+
+void GuardedFile::Append(const std::string& bytes) {
+    const std::string name = Utf16ToUtf8(FName);
+    if (::lseek(FState->File->Get(), 0, SEEK_END) < 0)
+        Fail("Cannot write", name, errno);
+    WriteAll(FState->File->Get(), name, bytes);
+    FSize += bytes.size();
+}
+
+void GuardedFile::Replace(const std::string& bytes) {
+    const std::string name = Utf16ToUtf8(FName);
+    if (::ftruncate(FState->File->Get(), 0) != 0 || ::lseek(FState->File->Get(), 0, SEEK_SET) < 0)
+        Fail("Cannot write", name, errno);
+    FSize = 0;
+    WriteAll(FState->File->Get(), name, bytes);
+    FSize = bytes.size();
+}
+
+void GuardedFile::MoveAside(const std::u16string& newLeafName) {
+    const int folder = FState->Folder->Get();
+    if (::renameat(folder, FState->Leaf.c_str(), folder, Utf16ToUtf8(newLeafName).c_str()) != 0)
+        Fail("Cannot rename", Utf16ToUtf8(FName), errno);
+    OpenLeaf(false);
 }
 
 } // namespace keystrip::platform

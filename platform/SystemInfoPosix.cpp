@@ -1,4 +1,4 @@
-// Native stand-in: localtime_r, gethostname and getrandom.
+// Native stand-in: clock_gettime, localtime_r, gethostname, gettid and getrandom.
 #include "platform/SystemInfo.h"
 
 #include "common/Errors.h"
@@ -13,7 +13,9 @@
 namespace keystrip::platform {
 
 LocalTime CurrentLocalTime() {
-    const std::time_t now = std::time(nullptr);
+    timespec precise{};
+    clock_gettime(CLOCK_REALTIME, &precise);
+    const std::time_t now = precise.tv_sec;
     std::tm local{};
     localtime_r(&now, &local);
     LocalTime t;
@@ -24,6 +26,7 @@ LocalTime CurrentLocalTime() {
     t.Minute = local.tm_min;
     t.Second = local.tm_sec;
     t.UtcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    t.Millisecond = static_cast<int>(precise.tv_nsec / 1000000);
     return t;
 }
 
@@ -46,6 +49,10 @@ std::vector<uint8_t> RandomBytes(size_t count) {
         done += static_cast<size_t>(n);
     }
     return bytes;
+}
+
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(gettid());
 }
 
 } // namespace keystrip::platform

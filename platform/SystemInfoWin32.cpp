@@ -31,6 +31,7 @@ LocalTime CurrentLocalTime() {
     t.Minute = now.wMinute;
     t.Second = now.wSecond;
     t.UtcOffsetMinutes = -static_cast<int>(bias);
+    t.Millisecond = now.wMilliseconds;
     return t;
 }
 
@@ -47,6 +48,10 @@ std::vector<uint8_t> RandomBytes(size_t count) {
     if (count > 0 && !RtlGenRandom(bytes.data(), static_cast<ULONG>(count)))
         throw EKeystripError("the system gives no random numbers");
     return bytes;
+}
+
+uint32_t CurrentThreadId() {
+    return GetCurrentThreadId();
 }
 
 } // namespace keystrip::platform

@@ -239,10 +239,12 @@ bool TZolvaProductRemover::ProductRemoved() {
     if (FProduct == nullptr)
         return true;
     try {
+        if (FRecord != nullptr)
+            FRecord->Name = FProduct->Name();
         LogSuccess(ssStartRemoval, FProduct->Name());
         const int count = FProduct->RemovalCount();
         for (int index = 0; index < count; ++index)
-            if (!ApplyRule(*FProduct->Removals(index)))
+            if (!ApplyRule(*FProduct->Removals(index), index))
                 answer = false;
         LogSuccess(ssStopRemoval, GetResultText(answer));
     } catch (...) {
@@ -253,21 +255,67 @@ bool TZolvaProductRemover::ProductRemoved() {
             // Only exhausted memory gets here; the caller must not see it.
         }
     }
+    if (FRecord != nullptr)
+        FRecord->Complete = answer;
     return answer;
 }
 
-bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule) {
+bool TZolvaProductRemover::ApplyRule(const TZolvaProductRemoveRule& Rule, int Index) {
     const std::vector<TRuleTarget> targets = TargetsOf(Rule.Root, Rule.Key);
     bool applied = true;
     for (const auto& target : targets) {
         FRoot = &target.Root;
         TZolvaProductRemoveRule at = Rule;
         at.Key = target.Key;
-        if (!ApplyRuleAt(at))
+        const int first = FActivity != nullptr ? FActivity->Count() : 0;
+        const bool done = ApplyRuleAt(at);
+        if (!done)
             applied = false;
+        if (FRecord != nullptr)
+            Record(at, Index, first, done);
     }
     FRoot = nullptr;
     return applied;
+}
+
+// The record follows from the entry the rule ended with, so that it says
+// exactly what the report says.
+void TZolvaProductRemover::Record(const TZolvaProductRemoveRule& Rule, int Index, int First,
+                                  bool Applied) {
+    TRemovalRule record;
+    record.RuleIndex = Index;
+    record.Action = Rule.Action;
+    record.RootText = RootText(Rule.Root);
+    record.Key = Rule.Key;
+    if (Rule.Action == raNameOnly)
+        record.ValueName = Rule.Name;
+    record.Result = Applied ? rrDeleted : rrNotDeleted;
+    if (FActivity != nullptr && FActivity->Count() > First) {
+        const TActivityItem& last = *FActivity->Entries(FActivity->Count() - 1);
+        switch (last.Action) {
+        case aaKeyNotFound:
+        case aaNameNotFound:
+            record.Result = rrNotFound;
+            break;
+        case aaKeyNotBackedUp:
+        case aaNameNotBackedUp: {
+            record.Result = rrNotBackedUp;
+            const size_t detail = last.Data.find(u'\0');
+            if (detail != std::u16string::npos)
+                record.Reason = last.Data.substr(detail + 1);
+            break;
+        }
+        case aaFatalError:
+            record.Result = rrFailed;
+            break;
+        case ssSimulationOnly:
+            record.Result = rrSimulated;
+            break;
+        default:
+            break;
+        }
+    }
+    FRecord->Rules.push_back(std::move(record));
 }
 
 bool TZolvaProductRemover::ApplyRuleAt(const TZolvaProductRemoveRule& Rule) {

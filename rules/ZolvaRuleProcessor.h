@@ -11,6 +11,7 @@
 #include "definitions/ZolvaProduct.h"
 #include "platform/Registry.h"
 #include "rules/RegistryTree.h"
+#include "rules/RemovalRecord.h"
 #include "rules/RuleRoots.h"
 
 #include <string>
@@ -102,6 +103,10 @@ public:
     // aaNameNotBackedUp). Borrowed; null for none.
     void SetBackup(IBackupSink* Backup) { FBackup = Backup; }
 
+    // Where ProductRemoved also records what became of each rule at each
+    // root (borrowed; null, the default, for the report alone).
+    void SetRecord(TRemovalProduct* Record) { FRecord = Record; }
+
     // True when every removal rule succeeded; a failing rule does not stop
     // the ones after it, and nothing is undone.
     bool ProductRemoved();
@@ -109,14 +114,17 @@ public:
 private:
     void GetLogData(const TZolvaProductRemoveRule& Rule, TZolvaRuleLogData& LogData) const;
     // At every root the rule applies to; it succeeds when it does at each.
-    bool ApplyRule(const TZolvaProductRemoveRule& Rule);
+    bool ApplyRule(const TZolvaProductRemoveRule& Rule, int Index);
     bool ApplyRuleAt(const TZolvaProductRemoveRule& Rule);
     bool DeleteKeyBackedUp(const TZolvaProductRemoveRule& Rule, const std::u16string& KeyPath);
     // A deletion the program refused itself: the failure entry with the reason.
     void LogRefusal(TActivityAction Action, const std::u16string& Path, TRefusal Refusal);
+    // Adds the rule's record from what it logged since the log held First entries.
+    void Record(const TZolvaProductRemoveRule& Rule, int Index, int First, bool Applied);
 
     bool FSimulateOnly = false;
     IBackupSink* FBackup = nullptr;
+    TRemovalProduct* FRecord = nullptr;
 };
 
 } // namespace keystrip

@@ -65,7 +65,7 @@ TEST(DocumentsTest, TheReadmeHasTheExitCodeTableAndEverySwitch) {
     ASSERT_FALSE(readme.empty());
     for (const std::string& name : KnownSwitches())
         EXPECT_NE(readme.find("`" + name), std::string::npos) << name;
-    for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
+    for (TExitCode code : ExitCodes())
         EXPECT_NE(
             readme.find("| " + std::to_string(code) + " | " + Utf16ToUtf8(DescribeExitCode(code))),
             std::string::npos)
@@ -91,8 +91,12 @@ TEST(DocumentsTest, TheDeploymentGuideRunsTheProgramWithRealSwitchesOnly) {
     const std::set<std::string> used = UsedSwitches(guide);
     for (const std::string& name : used)
         EXPECT_EQ(known.count(name), 1u) << name << " is no switch of the program";
-    for (const char* needed : {"-silent", "-product", "-log", "-exitcode", "-allusers"})
+    for (const char* needed :
+         {"-silent", "-product", "-log", "-exitcode", "-allusers", "-logformat", "-json"})
         EXPECT_EQ(used.count(needed), 1u) << needed << " is never used";
+    for (TExitCode code : ExitCodes())
+        EXPECT_NE(guide.find("\n| " + std::to_string(code) + " | "), std::string::npos)
+            << code << " is missing from the guide's exit-code table";
 }
 #endif
 

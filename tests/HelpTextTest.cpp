@@ -76,7 +76,7 @@ TEST(HelpTextTest, ListsEverySwitchWithItsArgumentAndLineThenTheExitCodes) {
         switches += u"\r\n" + line + u"\r\n\t" + row.Line;
     }
     EXPECT_NE(text.find(switches + u"\r\n\r\n"), std::u16string::npos) << Utf16ToUtf8(text);
-    for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})
+    for (TExitCode code : ExitCodes())
         EXPECT_NE(text.find(U16("\r\n" + std::to_string(code) + "\t") + DescribeExitCode(code)),
                   std::u16string::npos);
     EXPECT_NE(text.find(u"(without it, always 0); the highest that applies:"),
@@ -123,8 +123,8 @@ TEST(HelpTextTest, EverySwitchReadByTheProgramHasARow) {
         EXPECT_LE(std::u16string(row.Line).size(), 40u) << Utf16ToUtf8(row.Line);
     }
     EXPECT_EQ(listed, (std::set<std::u16string>{u"-product", u"-silent", u"-preview", u"-backup",
-                                                u"-restore", u"-allusers", u"-log", u"-exitcode",
-                                                u"-help", u"-?"}));
+                                                u"-restore", u"-allusers", u"-log", u"-logformat",
+                                                u"-json", u"-exitcode", u"-help", u"-?"}));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -67,9 +68,9 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Problem: The main window could not be created\r\n"
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
-              u"no window, a -log or -backup file that cannot be written, a -restore file "
-              u"that cannot be read or is refused, -restore with -product or -backup, or "
-              u"-silent -preview without -log\r\n"
+              u"no window, a -log, -json or -backup file that cannot be written, a -restore "
+              u"file that cannot be read or is refused, -restore with -product or -backup, an "
+              u"unknown -logformat, or -silent -preview without -log or -json\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 
@@ -176,17 +177,27 @@ TEST(RunLogWriteTest, WritesTheTextOnceWithTheHeaderOfThisMachineAndMoment) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file)));
 }
 
-TEST(RunLogWriteTest, ReplacesAnOlderLog) {
+TEST(RunLogWriteTest, ALogOverTheLimitIsMovedAsideFirst) {
     TempDir dir;
     const std::u16string file = dir.File(u"keystrip.log");
-    testing_support::WriteBytes(std::filesystem::path(file),
-                                testing_support::Bytes(std::string(100000, 'x')));
+    const std::string full(kLogSizeLimit + 1, 'x');
+    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(full));
+    testing_support::WriteBytes(std::filesystem::path(file + u".old"),
+                                testing_support::Bytes("two runs ago"));
     TRunOutcome outcome;
     TRunLog log(file, u"k.exe", false);
     ASSERT_TRUE(log.Write(nullptr, outcome));
-    const std::string text = FileText(file);
-    EXPECT_EQ(text.compare(0, 17, "\xEF\xBB\xBFZolva Keystrip"), 0);
-    EXPECT_LT(text.size(), 1000u);
+    EXPECT_EQ(FileText(file + u".old"), full);
+    EXPECT_EQ(FileText(file).compare(0, 17, "\xEF\xBB\xBFZolva Keystrip"), 0);
+    EXPECT_LT(FileText(file).size(), 1000u);
+
+    // At the limit itself it is not moved.
+    const std::string limit(kLogSizeLimit, 'y');
+    testing_support::WriteBytes(std::filesystem::path(file), testing_support::Bytes(limit));
+    TRunLog next(file, u"k.exe", false);
+    ASSERT_TRUE(next.Write(nullptr, outcome));
+    EXPECT_EQ(FileText(file).compare(0, limit.size(), limit), 0);
+    EXPECT_EQ(FileText(file + u".old"), full);
 }
 
 struct UnwritableRow {
@@ -221,5 +232,95 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UnwritableRow{"NoSuchFolder", u"no such folder/keystrip.log", u"keystrip.log"},
                     UnwritableRow{"NoFileName", u"", u"-log"}),
     [](const testing::TestParamInfo<UnwritableRow>& info) { return std::string(info.param.name); });
+
+// --- CMTrace -------------------------------------------------------------------
+
+struct CmTraceRow {
+    const char* name;
+    TLogEntry entry;
+    platform::LocalTime time;
+    const char16_t* line;
+};
+
+void PrintTo(const CmTraceRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CmTraceLineTest : public testing::TestWithParam<CmTraceRow> {};
+
+TEST_P(CmTraceLineTest, IsOneLineInTheViewersForm) {
+    EXPECT_EQ(CmTraceLine(GetParam().entry, GetParam().time, 4711), GetParam().line);
+}
+
+const platform::LocalTime kNoon{2026, 12, 10, 14, 3, 22, 60, 7};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CmTraceLineTest,
+    testing::Values(
+        CmTraceRow{"Info",
+                   {1, u"Removing product \"Zolva A\"", false},
+                   kNoon,
+                   u"<![LOG[Removing product \"Zolva A\"]LOG]!><time=\"14:03:22.007-060\" "
+                   u"date=\"12-10-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"WarningWestOfUtc",
+                   {2, u"x", true},
+                   {2027, 1, 2, 3, 4, 5, -300, 999},
+                   u"<![LOG[x]LOG]!><time=\"03:04:05.999+300\" date=\"01-02-2027\" "
+                   u"component=\"ZolvaKeystrip\" context=\"\" type=\"2\" thread=\"4711\" "
+                   u"file=\"\">"},
+        CmTraceRow{"ErrorEastOfUtcByAnOddOffset",
+                   {3, u"y", false},
+                   {2026, 7, 1, 23, 59, 59, 345, 0},
+                   u"<![LOG[y]LOG]!><time=\"23:59:59.000-345\" date=\"07-01-2026\" "
+                   u"component=\"ZolvaKeystrip\" context=\"\" type=\"3\" thread=\"4711\" "
+                   u"file=\"\">"},
+        CmTraceRow{"LineBreaksStayOnTheLine",
+                   {1, u"a\r\nb\nc\rd\u2028e\u0085f", false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[a\u21B5b\u21B5c\u21B5d\u21B5e\u21B5f]LOG]!><time=\"00:00:00.000+000\" "
+                   u"date=\"01-01-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"ControlsShowAsSymbolsTabStays",
+                   {1, std::u16string(u"a\0b\tc\x1b", 6), false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[a\u2400b\tc\u241B]LOG]!><time=\"00:00:00.000+000\" "
+                   u"date=\"01-01-2026\" component=\"ZolvaKeystrip\" context=\"\" type=\"1\" "
+                   u"thread=\"4711\" file=\"\">"},
+        CmTraceRow{"TheEndMarkerCannotEndTheTextEarly",
+                   {2, u"Key \"x]LOG]!><time=\"]LOG]!>]LOG]!>\" deleted", false},
+                   {2026, 1, 1, 0, 0, 0, 0, 0},
+                   u"<![LOG[Key \"x]LOG]!\uFF1E<time=\"]LOG]!\uFF1E]LOG]!\uFF1E\" deleted]LOG]!>"
+                   u"<time=\"00:00:00.000+000\" date=\"01-01-2026\" component=\"ZolvaKeystrip\" "
+                   u"context=\"\" type=\"2\" thread=\"4711\" file=\"\">"}),
+    [](const testing::TestParamInfo<CmTraceRow>& info) { return std::string(info.param.name); });
+
+TEST(CmTraceTextTest, HoldsTheEntriesOfThePlainLogOneLineEachTypedBySeverity) {
+    TActivityLogger activity;
+    activity.Log(asInfo, ssStartRemoval, u"Zolva A");
+    activity.Log(asWarning, aaKeyNotDeleted, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zolva\nA");
+    activity.Log(asError, aaFatalError, u"4");
+    activity.Log(asDebug, aaStartDetection, u"Zolva A"); // never in the log
+    TRunOutcome outcome;
+    outcome.CountRemoval(u"Zolva A", false);
+    outcome.Note(TRunProblem::LogNotWritten, u"x");
+    const std::vector<TLogEntry> entries = RunLogEntries(kHeader, &activity, outcome, true);
+    std::vector<std::pair<int, std::u16string>> typed;
+    typed.reserve(entries.size());
+    for (const TLogEntry& entry : entries)
+        typed.emplace_back(entry.Type, entry.Text);
+    // Header, report, problems (a failed rule warns, a log not written is an error), result.
+    ASSERT_EQ(typed.size(), 14u);
+    EXPECT_EQ(typed[5], std::make_pair(1, u"Command line: " + kHeader.CommandLine));
+    EXPECT_EQ(typed[7].first, 2);
+    EXPECT_EQ(typed[8], std::make_pair(3, std::u16string(u"Fatal exception 4 error")));
+    EXPECT_EQ(typed[9].first, 2);
+    EXPECT_EQ(typed[10].first, 3);
+    EXPECT_EQ(typed[13], std::make_pair(3, std::u16string(u"Exit code: 3")));
+    // One physical line each: the line break of the key's name stays inside its line.
+    const std::u16string text = CmTraceText(kHeader, kNoon, 9, &activity, outcome, true);
+    EXPECT_EQ(std::count(text.begin(), text.end(), u'\n'), 14);
+    EXPECT_NE(text.find(u"Zolva\u21B5A"), std::u16string::npos);
+}
 
 } // namespace

@@ -17,6 +17,8 @@
 //                                      its subtree, "V root key name" a value (tab-separated)
 //   WizardDriver dialog [seconds]      until a message box titled "Zolva Keystrip" shows;
 //                                      prints its text, UTF-8 (exit 1 on timeout)
+//   WizardDriver dismiss               presses OK in that message box (exit 1 if none),
+//                                      whichever window has the keyboard
 //   WizardDriver preview [seconds]     until the preview window shows; prints its title,
 //                                      whether the wizard is disabled behind it, the
 //                                      report's read-only state, the Close button's
@@ -359,6 +361,13 @@ int main(int argc, char** argv) {
         return Unplant(argv[2]);
     if (command == "dialog")
         return Dialog(seconds);
+    if (command == "dismiss") {
+        HWND box = FindWindowW(L"#32770", L"Zolva Keystrip");
+        if (!box)
+            return 1;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return 0;
+    }
     if (command == "preview")
         return Preview(seconds);
     if (command == "guard" && argc > 4)

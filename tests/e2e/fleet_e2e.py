@@ -47,8 +47,23 @@ Scenarios:
               and restores all of it. Each step prints its figure (exit code, and the
               keys and values that differ from the right outcome); --measure only
               prints them, to measure an older exe
+  onecopy     two silent copies started together with one log: one removes, the other
+              ends with 1618 and writes nothing; while a wizard waits on its terms, a
+              silent copy ends with 1618 (0 without -exitcode) touching nothing, a second
+              wizard says the program is already running (1618), and -help still shows
+  logs        a second run appends to the log; -logformat cmtrace lines parse with a
+              strict pattern; a log folder that cannot be written in ends the run with 3
+              before the registry is touched
+  guarded     a symbolic link at the log's name, a hard link, and a linked folder on its
+              path: the log is refused (code 3), the link's target untouched, the removal
+              done
+  json        the -json file of a removal read back: the registry after the run is the one
+              before without exactly what its rules say went; the -json file of a preview:
+              the keys and values it lists are exactly what a removal then takes; a -json
+              file that cannot be written ends the run with 3 before the registry
 """
 
+import json
 import os
 import re
 import subprocess
@@ -223,9 +238,9 @@ def scenario_exitcodes(wine, args, products):
     check(text.split("\r\n")[7:] == [
         "Problem: The main window could not be created", "Products removed completely: 0 of 0",
         "Result: 3, the run could not start its work: no definitions, unreadable terms, no "
-        "window, a -log or -backup file that cannot be written, a -restore file that cannot "
-        "be read or is refused, -restore with -product or -backup, or -silent -preview without "
-        "-log", "Exit code: 3", ""],
+        "window, a -log, -json or -backup file that cannot be written, a -restore file that "
+        "cannot be read or is refused, -restore with -product or -backup, an unknown "
+        "-logformat, or -silent -preview without -log or -json", "Exit code: 3", ""],
         "log without a display: %s" % text)
     files = e2e.files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
@@ -251,12 +266,15 @@ def scenario_help(wine, args, products):
         text = text.replace("\r", "")  # the driver's stdout adds a CR of its own
         for row in ["-product NAME\n\tremoves that product alone",
                     "-silent\n\twith -product: removes it, no window",
-                    "-log FILE\n\twrites the report to FILE at the end",
+                    "-log FILE\n\tappends the report to FILE at the end",
+                    "-logformat cmtrace\n\tthe log as CMTrace lines",
+                    "-json FILE\n\twrites the result as JSON to FILE",
                     "-exitcode\n\tthe exit code tells the result",
                     "-help, -?\n\tshows this list, does nothing else",
                     "0\tevery requested product removed completely",
                     "1\tat least one rule failed", "2\t-product named no known product",
-                    "3\tthe run could not start its work"]:
+                    "3\tthe run could not start its work",
+                    "1618\tanother copy of the program is running"]:
             check(row in text, "the help misses %r:\n%s" % (row, text))
         check(wine.driver("state")[0] != 0, "the wizard window is there as well")
         if switches[0] == "-help":
@@ -929,10 +947,330 @@ def scenario_backup_faults(wine, args, products):
               "parts, a full disk's backup: all as they should")
 
 
+# --- one copy at a time, logs that keep their history, guarded files ----------------
+
+ALREADY_RUNNING = ("Zolva Keystrip is already running. Wait until it has finished, then start "
+                   "it again.")
+
+
+def plant_bulk(wine, chosen, count):
+    """Many small keys below the product's first machine key, so that removing it takes a
+    while."""
+    top = next(r["key"] for r in chosen["removal"]
+               if r["action"] == "CompleteKey" and r["root"] == "HKEY_LOCAL_MACHINE")
+    wine.reg_import("".join("[HKEY_LOCAL_MACHINE\\%s\\Bulk\\K%05d]\r\n\"v\"=dword:%08x\r\n\r\n"
+                            % (top, i, i) for i in range(count)), "bulk.reg")
+
+
+def runs_in(text):
+    return text.count("Zolva Keystrip\r\nCopyright (c) 2026 Zolva Software AG.\r\n")
+
+
+class Launcher:
+    """Starts the exe as a deployment script does, through cmd.exe's start /wait, and reads
+    its whole exit code: Wine hands a Unix parent only the low 8 bits of it (1618 arrives
+    as 82)."""
+
+    def __init__(self, wine, args, name, *switches):
+        script = os.path.join(args.work, name + ".cmd")
+        exe = "Z:" + os.path.abspath(args.exe).replace("/", "\\")
+        with open(script, "w", newline="\r\n") as f:
+            f.write('@echo off\nstart "" /wait "%s" %s\necho exitcode=%%errorlevel%%\n'
+                    % (exe, " ".join(quoted(list(switches)))))
+        self.out = open(os.path.join(args.work, name + ".out"), "w+b")
+        print("launch", *switches, flush=True)
+        self.process = subprocess.Popen(
+            [*wine.wine, "cmd", "/c", "Z:" + script.replace("/", "\\")], env=wine.env,
+            stdout=self.out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def code(self, timeout=60):
+        exit_code(self.process, timeout)
+        self.out.seek(0)
+        match = re.search(rb"exitcode=(-?\d+)", self.out.read())
+        self.out.close()
+        check(match, "the launcher printed no exit code")
+        return int(match.group(1))
+
+
+def scenario_onecopy(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    drive_c = os.path.join(args.prefix, "drive_c")
+
+    # Two copies started together, both with the same log.
+    before, planted = e2e.plant(wine, products, [chosen])
+    plant_bulk(wine, chosen, 3000)
+    planted = e2e.snapshot(wine)
+    keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+    log = LOG_DIR + r"\keystrip-together.log"
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    start = time.time()
+    copies = [Launcher(wine, args, "copy%d" % i, *switches) for i in range(2)]
+    codes = sorted(copy.code(timeout=180) for copy in copies)
+    print("two copies together: exit codes %s in %.1f s" % (codes, time.time() - start))
+    check(codes == [0, 1618], "exit codes %s, expected 0 and 1618" % codes)
+    e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                        "after two copies started together")
+    text = read_log(args, log)
+    check(runs_in(text) == 1, "the log holds %d runs, expected 1" % runs_in(text))
+    check(text.endswith("Exit code: 0\r\n"), "log result: %s" % text[-100:])
+
+    # A wizard holds the lock while it waits on its terms page.
+    before, planted = e2e.plant(wine, products, [chosen])
+    wizard = wine.start(args.exe, "-log", LOG_DIR + r"\keystrip-holder.log")
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    try:
+        files = e2e.files_of(drive_c)
+        second = Launcher(wine, args, "second", "-silent", "-product", name, "-exitcode", "-log",
+                          LOG_DIR + r"\keystrip-second.log", "-json",
+                          LOG_DIR + r"\keystrip-second.json")
+        rc = second.code(timeout=30)
+        check(rc == 1618, "a silent second copy: exit code %d, expected 1618" % rc)
+        rc = run_exe(wine, args, "-silent", "-product", name, timeout=30)
+        check(rc == 0, "without -exitcode: exit code %d, expected 0" % rc)
+        written = [f for f in e2e.written_files(files, e2e.files_of(drive_c))
+                   if "keystrip-second" in f]
+        check(not written, "a second copy wrote %s" % written)
+        # (The registry is compared once the wizard has ended: reading it whole ends
+        # every Wine process.)
+
+        launcher = Launcher(wine, args, "wizard2", "-product", name, "-exitcode")
+        rc, text = wine.driver("dialog", "30")
+        check(rc == 0 and ALREADY_RUNNING in text, "the second wizard's message: %s" % text)
+        # Two windows have the program's title now: OK is pressed in the box itself.
+        check(wine.driver("dismiss")[0] == 0, "no message box to dismiss")
+        rc = launcher.code()
+        check(rc == 1618, "a second wizard: exit code %d, expected 1618" % rc)
+
+        process = wine.start(args.exe, "-help")
+        rc, text = wine.driver("dialog", "30")
+        check(rc == 0 and "-json FILE" in text, "no help while another copy runs: %s" % text)
+        check(wine.driver("dismiss")[0] == 0, "no help box to dismiss")
+        check(exit_code(process) == 0, "-help ended with an exit code")
+        # The first wizard is where it was, on its terms.
+        check(wine.state()["page"] == "0", "the first wizard left its terms page")
+    finally:
+        e2e.keys("alt+e")  # the first wizard's Exit
+    check(exit_code(wizard) == 0, "the first wizard did not end with 0")
+    e2e.expect_registry(wine, planted, "after the second copies and the wizard")
+    print("a second copy ends at once; the wizard says so; -help still shows")
+
+
+CMTRACE = re.compile(r'<!\[LOG\[(.*)\]LOG\]!><time="(\d\d):(\d\d):(\d\d)\.(\d{3})([+-]\d{3})" '
+                     r'date="(\d\d)-(\d\d)-(\d{4})" component="ZolvaKeystrip" context="" '
+                     r'type="([123])" thread="(\d+)" file="">')
+
+
+def scenario_logs(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+
+    # Two runs, one file: the second is appended with its own header.
+    log = LOG_DIR + r"\keystrip-twice.log"
+    switches = ["-silent", "-product", name, "-exitcode", "-log", log]
+    for run in range(2):
+        e2e.plant(wine, products, [chosen])
+        rc = run_exe(wine, args, *switches)
+        check(rc == 0, "run %d: exit code %d" % (run + 1, rc))
+    text = read_log(args, log)
+    check(runs_in(text) == 2, "the log holds %d runs, expected 2" % runs_in(text))
+    check("\ufeff" not in text, "a second byte-order mark")
+    first, second = text.split("\r\n\r\nZolva Keystrip\r\n")
+    check_header(first, quoted(switches))
+    check_header("Zolva Keystrip\r\n" + second, quoted(switches))
+    print("the second run appended")
+
+    # CMTrace: every line an entry, in the strict form.
+    cmlog = LOG_DIR + r"\keystrip-cm.log"
+    e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-logformat", "cmtrace",
+                 "-log", cmlog)
+    check(rc == 0, "cmtrace run: exit code %d" % rc)
+    lines = read_log(args, cmlog).split("\r\n")
+    check(lines.pop() == "", "the last CMTrace line has no CR LF")
+    entries = []
+    for line in lines:
+        match = CMTRACE.fullmatch(line)
+        check(match, "not a CMTrace line: %r" % line)
+        check("]LOG]!>" not in match.group(1), "the text holds the end marker: %r" % line)
+        hour, minute, second, month, day = (int(match.group(i)) for i in (2, 3, 4, 7, 8))
+        check(hour < 24 and minute < 60 and second < 60 and 1 <= month <= 12 and 1 <= day <= 31,
+              "time or date out of range: %r" % line)
+        entries.append((match.group(10), match.group(1)))
+    texts = [t for _, t in entries]
+    check(texts[0] == "Zolva Keystrip" and texts[-1] == "Exit code: 0", "entries: %s" % texts)
+    check('Removing product "%s"' % name in texts, "no removal entry: %s" % texts)
+    check(all(t == "1" for t, _ in entries), "a type other than 1: %s" % entries)
+    print("%d CMTrace lines parse" % len(lines))
+
+    # A log folder that cannot be written in is bad input: nothing runs.
+    before, planted = e2e.plant(wine, products, [chosen])
+    locked = unix_path(args, LOG_DIR + r"\KeystripLocked")
+    os.makedirs(locked, exist_ok=True)
+    subprocess.run(["chattr", "+i", locked], check=True)
+    try:
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log",
+                     LOG_DIR + r"\KeystripLocked")
+    finally:
+        subprocess.run(["chattr", "-i", locked], check=True)
+    check(rc == 3, "a log folder without write access: exit code %d, expected 3" % rc)
+    check(not os.listdir(locked), "something was written in the locked folder")
+    e2e.expect_registry(wine, planted, "after bad input")
+    print("a log folder that cannot be written in: code 3, nothing removed")
+
+
+def scenario_guarded(wine, args, products):
+    chosen = product(products)
+    name = chosen["name"]
+    program_data = unix_path(args, LOG_DIR)
+    victim = unix_path(args, r"C:\keystrip-victim.txt")
+    victim_dir = unix_path(args, r"C:\KeystripVictimDir")
+    link_dir = os.path.join(program_data, "KeystripLinked")
+
+    def plant_link(kind, path):
+        for old in (path, link_dir):
+            if os.path.lexists(old):
+                os.remove(old)
+        with open(victim, "wb") as f:
+            f.write(b"someone else's file\r\n")
+        os.makedirs(victim_dir, exist_ok=True)
+        if kind == "symbolic link":
+            os.symlink(victim, path)
+        elif kind == "hard link":
+            os.link(victim, path)
+        else:
+            os.symlink(victim_dir, link_dir)
+
+    for kind, log in (("symbolic link", LOG_DIR + r"\keystrip-link.log"),
+                      ("hard link", LOG_DIR + r"\keystrip-hard.log"),
+                      ("linked folder", LOG_DIR + r"\KeystripLinked\keystrip.log")):
+        plant_link(kind, unix_path(args, log))
+        before, planted = e2e.plant(wine, products, [chosen])
+        keys_gone, values_gone = e2e.removed_by([chosen], before, planted, args.prefix_arch)
+        rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-log", log)
+        check(rc == 3, "%s: exit code %d, expected 3" % (kind, rc))
+        with open(victim, "rb") as f:
+            check(f.read() == b"someone else's file\r\n", "%s: the target was written" % kind)
+        check(not os.listdir(victim_dir), "%s: a file was written through the link" % kind)
+        e2e.expect_registry(wine, e2e.without(planted, keys_gone, values_gone),
+                            "%s: the removal did not go on" % kind)
+        print("%s at the log's name refused, the removal done" % kind)
+    for path in (unix_path(args, LOG_DIR + r"\keystrip-link.log"),
+                 unix_path(args, LOG_DIR + r"\keystrip-hard.log"), link_dir):
+        if os.path.lexists(path):
+            os.remove(path)
+
+
+def located(before, root, key, value=None):
+    """(hive, key in the registry files) of a logical key of the 32-bit view (holding the
+    value, if one is named), where the snapshot has it; None when it has it nowhere."""
+    check(not root.upper().startswith("HKEY_USERS\\"), "a path on a user's hive: %s" % root)
+    hive = e2e.HIVES[root]
+    for place in e2e.physical(root, key, "win64"):
+        if place in before[hive] and (value is None or value.lower() in before[hive][place]):
+            return hive, place
+    return None
+
+
+def split_path(path):
+    root, _, key = path.partition("\\")
+    return root, key
+
+
+def scenario_json(wine, args, products):
+    chosen = product(products, "Zolva PDF Writer 5")
+    name = chosen["name"]
+    result = LOG_DIR + r"\keystrip-result.json"
+
+    def read_json():
+        with open(unix_path(args, result), "rb") as f:
+            data = f.read()
+        check(all(b < 0x80 for b in data) and data.endswith(b"\r\n"), "not ASCII ending in CR LF")
+        doc = json.loads(data)
+        check(doc["schemaVersion"] == 1 and doc["program"] == "Zolva Keystrip", "header: %s" % doc)
+        check(doc["commandLine"].endswith(" ".join(quoted(switches))), doc["commandLine"])
+        entries = [p for p in doc["products"] if p["name"] == name]
+        check(len(entries) == 1, "products: %s" % doc["products"])
+        return doc, entries[0]
+
+    # A removal: the registry after it is the one before without what the rules say.
+    before, planted = e2e.plant(wine, products, [chosen])
+    switches = ["-silent", "-product", name, "-exitcode", "-json", result]
+    rc = run_exe(wine, args, *switches)
+    check(rc == 0, "removal: exit code %d" % rc)
+    doc, entry = read_json()
+    check(doc["exitCode"] == 0 and doc["result"] == 0 and not doc["problems"], "result: %s" % doc)
+    check(entry["action"] == "removed" and entry["removedCompletely"] and entry["found"], entry)
+    check(len(entry["rules"]) == len(chosen["removal"]), "one rule each: %d" % len(entry["rules"]))
+    keys, values = set(), set()
+    for rule in entry["rules"]:
+        place = located(planted, rule["root"], rule["key"], rule.get("name"))
+        if rule["result"] == "notFound":
+            check(place is None, "not found, but there: %s" % rule)
+            continue
+        check(rule["result"] == "deleted", "rule: %s" % rule)
+        check(place is not None, "deleted, but never there: %s" % rule)
+        if rule["action"] == "CompleteKey":
+            keys.add(place)
+        else:
+            values.add((place[0], place[1], rule["name"].lower()))
+    e2e.expect_registry(wine, e2e.without(planted, keys, values),
+                        "after the removal, against its -json file")
+    print("removal: %d keys and %d values in the -json file, the registry agrees"
+          % (len(keys), len(values)))
+
+    # A preview: what it lists is exactly what a removal then takes.
+    before, planted = e2e.plant(wine, products, [chosen])
+    switches = ["-silent", "-preview", "-product", name, "-exitcode", "-json", result]
+    rc = run_exe(wine, args, *switches)
+    check(rc == 0, "preview: exit code %d" % rc)
+    e2e.expect_registry(wine, planted, "after the preview")
+    doc, entry = read_json()
+    check(doc["preview"] and entry["action"] == "previewed" and entry["complete"], entry)
+    listed_keys, listed_values = set(), set()
+    for rule in entry["rules"]:
+        if rule["result"] == "notFound":
+            continue
+        check(rule["result"] == "wouldBeDeleted", "rule: %s" % rule)
+        if rule["action"] == "NameOnly":
+            hive, key = located(planted, rule["root"], rule["key"], rule["value"]["name"])
+            listed_values.add((hive, key, rule["value"]["name"].lower()))
+            continue
+        check(len(rule["tree"]) == rule["keys"], "tree of %s" % rule["path"])
+        for key in rule["tree"]:
+            place = located(planted, *split_path(key["path"]))
+            check(place is not None, "listed, but not there: %s" % key["path"])
+            listed_keys.add(place)
+            for value in key["values"]:
+                listed_values.add((place[0], place[1], value["name"].lower()))
+    rc = run_exe(wine, args, "-silent", "-product", name)
+    check(rc == 0, "removal after the preview: exit code %d" % rc)
+    after = e2e.snapshot(wine)
+    gone_keys = {(h, k) for h in planted for k in planted[h] if k not in after[h]}
+    gone_values = {(h, k, n) for h in planted for k in planted[h] for n in planted[h][k]
+                   if n != "#link" and n not in after[h].get(k, {})}
+    check(listed_keys == gone_keys, "keys: listed only %s, gone only %s"
+          % (sorted(listed_keys - gone_keys)[:5], sorted(gone_keys - listed_keys)[:5]))
+    check(listed_values == gone_values, "values: listed only %s, gone only %s"
+          % (sorted(listed_values - gone_values)[:5], sorted(gone_values - listed_values)[:5]))
+    print("preview: %d keys and %d values listed, exactly what the removal took"
+          % (len(listed_keys), len(listed_values)))
+
+    # A file that cannot be written: nothing runs.
+    before, planted = e2e.plant(wine, products, [chosen])
+    rc = run_exe(wine, args, "-silent", "-product", name, "-exitcode", "-json",
+                 r"C:\no such folder\result.json")
+    check(rc == 3, "-json in a missing folder: exit code %d, expected 3" % rc)
+    e2e.expect_registry(wine, planted, "after a -json file that cannot be written")
+    print("a -json file that cannot be written: code 3, nothing removed")
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
              "log-wizard": scenario_log_wizard, "allusers": scenario_allusers,
              "restore-hostile": scenario_restore_hostile,
-             "backup-faults": scenario_backup_faults}
+             "backup-faults": scenario_backup_faults, "onecopy": scenario_onecopy,
+             "logs": scenario_logs, "guarded": scenario_guarded, "json": scenario_json}
 
 
 def main():
@@ -943,8 +1281,9 @@ def main():
     wine, products = e2e.harness(args)
     # Logs of an earlier run must not pass for this run's.
     for name in os.listdir(os.path.join(args.prefix, "drive_c", "ProgramData")):
-        if name.startswith("keystrip") and name.endswith(".log"):
-            os.remove(os.path.join(args.prefix, "drive_c", "ProgramData", name))
+        path = os.path.join(args.prefix, "drive_c", "ProgramData", name)
+        if name.startswith("keystrip") and (name.endswith((".log", ".old", ".json"))):
+            os.remove(path)
     try:
         SCENARIOS[args.scenario](wine, args, products)
     except e2e.Failure as failure:
