@@ -140,6 +140,67 @@ TEST_F(UserProfilesTest, WithoutThePrivilegesNoHiveIsLoadedAndTheLoadedOnesStill
     EXPECT_EQ(CountAction(Entries(FLog), aaProfileNotLoaded), 4u);
 }
 
+// One user's hive, as a restore asks for it: where it can be had, the root
+// reaches exactly that hive; otherwise nothing, with a warning.
+struct OpenUserCase {
+    const char* name;
+    std::u16string hiveName;
+    bool opened;
+    TProfileState state;
+    std::u16string file;
+};
+
+class OpenUserTest : public UserProfilesTest, public testing::WithParamInterface<OpenUserCase> {};
+
+TEST_P(OpenUserTest, GivesTheHiveOfThatUserOrNothing) {
+    // A key below HKEY_USERS that looks like a SID but is a link into the
+    // machine's keys.
+    const std::u16string linked = u"S-1-5-21-7-7-7-1009";
+    FRegistry.SetString(kHkeyLocalMachine, u"SOFTWARE\\Machine\\" + kTrace, u"v", u"x");
+    FRegistry.CreateLink(kHkeyUsers, linked, kHkeyLocalMachine, u"SOFTWARE\\Machine");
+    const OpenUserCase& c = GetParam();
+    {
+        TUserProfiles profiles(FRegistry, FHives, &FLog);
+        const TRuleRoot* root = profiles.OpenUser(c.hiveName);
+        ASSERT_EQ(root != nullptr, c.opened);
+        EXPECT_EQ(profiles.OpenUser(c.hiveName), root) << "asked again";
+        ASSERT_EQ(profiles.Outcomes().size(), 1u);
+        const TProfileOutcome& outcome = profiles.Outcomes()[0];
+        EXPECT_EQ(outcome.HiveName, c.hiveName);
+        EXPECT_EQ(outcome.State, c.state);
+        EXPECT_EQ(outcome.File, c.file);
+        EXPECT_EQ(profiles.NotLoaded(), c.opened ? 0 : 1);
+        EXPECT_EQ(CountAction(Entries(FLog), aaProfileNotLoaded), c.opened ? 0u : 1u);
+        if (root != nullptr) {
+            EXPECT_EQ(root->Text, u"HKEY_USERS\\" + c.hiveName);
+            TRegistryAccess access(FRegistry, kKeyAllAccess);
+            access.SetRootKey(root->Handle);
+            EXPECT_TRUE(access.DeleteKey(kTrace));
+        }
+        EXPECT_EQ(FHives.Loads(), c.state == TProfileState::psLoadedForRun ? 1 : 0);
+    }
+    EXPECT_TRUE(FHives.Mounted().empty());
+    EXPECT_EQ(FRegistry.OpenHandleCount(), 0u);
+    EXPECT_TRUE(FRegistry.KeyPresent(kHkeyLocalMachine, u"SOFTWARE\\Machine\\" + kTrace));
+    // The deletion through the root reached that user's hive and no other.
+    EXPECT_EQ(FRegistry.KeyPresent(kHkeyUsers, Below(kAlice, kTrace)), c.hiveName != kAlice);
+    EXPECT_EQ(Bob().KeyPresent(kHkeyCurrentUser, kTrace), c.hiveName != kBob);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hives, OpenUserTest,
+    testing::Values(OpenUserCase{"LoadedNow", kAlice, true, TProfileState::psLoaded, u""},
+                    OpenUserCase{"LoadedFromItsFile", kBob, true, TProfileState::psLoadedForRun,
+                                 u"C:\\Users\\bob\\NTUSER.DAT"},
+                    OpenUserCase{"HiveLocked", kCarol, false, TProfileState::psNotLoaded,
+                                 u"C:\\Users\\carol\\NTUSER.DAT"},
+                    OpenUserCase{"NoFolder", kDave, false, TProfileState::psNotLoaded, u""},
+                    OpenUserCase{"ServiceAccount", u"S-1-5-19", false, TProfileState::psNotLoaded,
+                                 u""},
+                    OpenUserCase{"LinkIntoTheMachine", u"S-1-5-21-7-7-7-1009", false,
+                                 TProfileState::psNotLoaded, u""}),
+    [](const testing::TestParamInfo<OpenUserCase>& info) { return info.param.name; });
+
 enum class Fault { AccessDenied, NotFound, OutOfMemory };
 
 // Whichever registry call fails, and however, during a removal across the
