@@ -1,5 +1,6 @@
 #include "app/FormBuilder.h"
 
+#include "app/Accessibility.h"
 #include "app/Artwork.h"
 #include "app/Dpi.h"
 #include "app/FormControls.h"
@@ -91,6 +92,16 @@ LRESULT CALLBACK TextViewProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
     if (msg == WM_NCDESTROY)
         RemoveWindowSubclass(window, TextViewProc, kTextViewSubclass);
     return DefSubclassProc(window, msg, wParam, lParam);
+}
+
+// A control's caption as a name, read when asked.
+accessibility::TText CaptionOf(HWND control) {
+    return [control] {
+        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+        text.resize(static_cast<size_t>(
+            std::max(0, GetWindowTextW(control, text.data(), static_cast<int>(text.size())))));
+        return accessibility::WithoutAccessKey(FromWide(text));
+    };
 }
 
 } // namespace
@@ -403,6 +414,29 @@ void TFormBuilder::DrawSymbol(HWND Image, TSymbolKind Kind) {
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     InvalidateRect(Image, nullptr, FALSE);
+}
+
+void TFormBuilder::NameControls(const std::function<const TInterfaceTexts*()>& Texts) {
+    // The texts of the section, by key, with their English defaults.
+    auto text = [Texts](const char16_t* key) {
+        const TInterfaceTexts* texts = Texts();
+        return texts ? texts->ReadString(u"Accessibility", key, key) : std::u16string(key);
+    };
+    FProductsListBox.SetAccessibleTexts({CaptionOf(FControls[ciProductsLabel1]),
+                                         [text] { return text(u"Check"); },
+                                         [text] { return text(u"Uncheck"); }});
+    accessibility::SetName(FControls[ciEulaEdit], CaptionOf(FControls[ciEulaAcceptLabel]));
+    accessibility::SetName(FControls[ciSuccessMemo], CaptionOf(FControls[ciSuccessShowDetailsBox]));
+    accessibility::SetName(FControls[ciProgressBar], CaptionOf(FControls[ciProgressLabel]));
+    for (TControlIndex index : {ciProductsSymbol, ciSuccessSymbol, ciErrorSymbol}) {
+        HWND image = FControls[index];
+        auto name = [this, image, text]() -> std::u16string {
+            static const char16_t* const kKeys[] = {u"Success", u"Warning", u"Error"};
+            TSymbolKind kind = skSuccess;
+            return SymbolOf(image, kind) ? text(kKeys[kind]) : std::u16string();
+        };
+        accessibility::SetName(image, name, true);
+    }
 }
 
 bool TFormBuilder::SymbolOf(HWND Image, TSymbolKind& Kind) const {

@@ -9,11 +9,13 @@
 
 #include "app/CheckListBox.h"
 #include "app/GdiHandle.h"
+#include "app/InterfaceTexts.h"
 #include "app/MainFormDesign.h"
 
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <map>
 
 namespace keystrip {
@@ -47,6 +49,13 @@ public:
     void DrawSymbol(HWND Image, TSymbolKind Kind);
     // What DrawSymbol last put into the image; false when nothing yet.
     bool SymbolOf(HWND Image, TSymbolKind& Kind) const;
+
+    // Names for screen readers, read when a reader asks: the products list
+    // by its label and its rows' actions from the texts, the terms, the
+    // report and the progress bar by the labels beside them, the status
+    // symbols by what they show. Texts gives the interface texts (null until
+    // they are loaded).
+    void NameControls(const std::function<const TInterfaceTexts*()>& Texts);
 
     // Rescales everything to a new resolution (WM_DPICHANGED, with the
     // window's suggested place).

@@ -51,6 +51,7 @@ TMainForm::TMainForm(TApplication& Application, TMainFormServices Services)
     if (!FHandle)
         throw EKeystripError("the main window could not be created");
     FBuilder.Build(FHandle);
+    FBuilder.NameControls([this] { return FStrings.get(); });
     FProductsListBox.OnClickCheck = [this] {
         Dispatch(TControlHandler::ProductsListBoxClickCheck, FProductsListBox.Handle());
     };

@@ -378,6 +378,13 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "[PreviewForm]",
         "PreviewForm=What will be removed",
         "PreviewCloseButton=&Close",
+        "",
+        "[Accessibility]",
+        "Success=Success",
+        "Warning=Warning",
+        "Error=Error",
+        "Check=Check",
+        "Uncheck=Uncheck",
     };
     EXPECT_EQ(lines, expected);
 }
