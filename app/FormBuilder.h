@@ -41,8 +41,6 @@ public:
 
     const TControls& Controls() const { return FControls; }
     int Dpi() const { return FDpi; }
-    HFONT WindowFont() const { return FWindowFont.Get(); }
-    HFONT ReportFont() const { return FCourierFont.Get(); }
     HIMAGELIST SymbolsImageList() const { return FSymbolsImageList.Get(); }
 
     // Puts a status symbol into an image, at the image's current size.

@@ -605,7 +605,7 @@ void TMainForm::PreviewRow(int Row) {
         return;
     TRunExtras::TRun run(*FExtras, *FProducts, false);
     ShowProductPreview(FHandle, *FProducts, item, ReadProductPreviewTexts(*FStrings).Window,
-                       FBuilder.ReportFont(), FBuilder.WindowFont(), FBuilder.Dpi());
+                       FBuilder.Dpi());
 }
 
 void TMainForm::SetSymbol(HWND Image, TSymbolKind Kind) {

@@ -377,6 +377,7 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "",
         "[PreviewForm]",
         "PreviewForm=What will be removed",
+        "PreviewCopyButton=&Copy",
         "PreviewCloseButton=&Close",
         "",
         "[Accessibility]",
