@@ -57,9 +57,12 @@ constexpr MessageFormat kMessageFormats[] = {
     {u"  Key \"", u")", u"\" not restored ("},
     {u"Nothing was restored: ", u""},
     {u"Profile \"", u")", u"\" not loaded ("},
+    {u"Checking what restoring from \"", u"\" would write"},
+    {u"  Key \"", u")", u"\" would be restored ("},
+    {u"  Key \"", u")", u"\" would not be restored ("},
 };
 constexpr size_t kActionCount = sizeof kMessageFormats / sizeof kMessageFormats[0];
-static_assert(kActionCount == aaProfileNotLoaded + 1, "one format per action");
+static_assert(kActionCount == aaKeyWouldNotBeRestored + 1, "one format per action");
 
 } // namespace
 

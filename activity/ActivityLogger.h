@@ -49,6 +49,10 @@ enum TActivityAction : uint8_t {
     aaKeyNotRestored,        // key path; detail: why
     aaRestoreRefused,        // why nothing was written
     aaProfileNotLoaded,      // profile; detail: why
+    // What a restore would write (-preview with -restore).
+    aaStartRestorePreview,   // the backup file's name
+    aaKeyWouldBeRestored,    // key path; detail: how many values, or the link's target
+    aaKeyWouldNotBeRestored, // key path; detail: why
 };
 
 // The data of an entry with a detail: subject and detail joined by a NUL,

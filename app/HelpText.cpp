@@ -20,6 +20,15 @@ const std::vector<TSwitchHelp>& SwitchHelpRows() {
     return rows;
 }
 
+const std::vector<TSwitchCombination>& SwitchCombinationRows() {
+    static const std::vector<TSwitchCombination> rows = {
+        {u"-restore FILE -preview", u"lists what it would write, writes none"},
+        {u"-restore FILE -product NAME", u"refused (exit code 3), nothing done"},
+        {u"-restore FILE -backup FILE", u"refused (exit code 3), nothing done"},
+    };
+    return rows;
+}
+
 std::u16string HelpText() {
     // A message box has proportional type: each switch on a line of its own,
     // its line indented by a tab below it, so that all of them align.
@@ -31,6 +40,9 @@ std::u16string HelpText() {
             text += std::u16string(u" ") + row.Argument;
         text += std::u16string(u"\r\n\t") + row.Line;
     }
+    text += u"\r\n\r\nTogether:";
+    for (const TSwitchCombination& row : SwitchCombinationRows())
+        text += std::u16string(u"\r\n") + row.Switches + u"\r\n\t" + row.Line;
     text += u"\r\n\r\nExit codes with -exitcode (without it, always 0); the highest that "
             u"applies:";
     for (TExitCode code : {ecDone, ecRuleFailed, ecUnknownProduct, ecCouldNotStart})

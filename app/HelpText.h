@@ -16,9 +16,17 @@ struct TSwitchHelp {
 // The rows, in the order they are listed.
 const std::vector<TSwitchHelp>& SwitchHelpRows();
 
+// Switches whose effect together is not the sum of their own: the
+// combination as written on a command line, and what it does.
+struct TSwitchCombination {
+    const char16_t* Switches; // e.g. "-restore FILE -preview"
+    const char16_t* Line;
+};
+const std::vector<TSwitchCombination>& SwitchCombinationRows();
+
 // The whole text, lines joined by CR LF: a usage line; per switch its name
-// and argument, then its line after a tab on the next line; then one line per
-// exit code.
+// and argument, then its line after a tab on the next line; the combinations
+// the same way; then one line per exit code.
 std::u16string HelpText();
 
 } // namespace keystrip

@@ -29,6 +29,12 @@ const std::u16string kRestoreMessage = u"Restoring the registry keys and values 
 const std::u16string kRestored = u"Everything in the backup has been restored.";
 const std::u16string kNotRestored =
     u"Not everything in the backup could be restored. The details show what could not.";
+const std::u16string kRestorePreviewMessage = u"Checking what restoring the backup would write";
+const std::u16string kRestorePreviewResult =
+    u"Nothing was restored. The details show what restoring the backup would write.";
+const std::u16string kRestoreCombined =
+    u"A backup cannot be restored together with a removal (-product) or a backup (-backup). "
+    u"Nothing was removed or restored.";
 
 const TControlDesign& DesignOf(int index) {
     return design::Control(index);
@@ -538,17 +544,30 @@ void TMainForm::RemoveProducts() {
 }
 
 void TMainForm::RestoreBackup() {
+    const bool combined = !FExtras->RestoreConflict().empty();
+    if (!combined && !EnsureProductsLoaded())
+        return;
     try {
-        BeginProgress(2, FStrings->ReadString(kTextsSection, u"Text12", kRestoreMessage));
+        const bool preview = FExtras->Preview();
+        BeginProgress(
+            2, preview ? FStrings->ReadString(kTextsSection, u"Text13", kRestorePreviewMessage)
+                       : FStrings->ReadString(kTextsSection, u"Text12", kRestoreMessage));
         StepProgress(-1);
-        const bool restored = FExtras->RunRestore(*FProducts->Activity());
+        const bool restored = FExtras->RunRestore(*FProducts);
         StepProgress(-1);
         SetCaption(FControls[ciSuccessMemo], FProducts->Activity()->Export(TActivityExportOptions{
                                                  eoInfo, eoWarning, eoError}));
-        SetCaption(FControls[ciSuccessLabel1],
-                   restored ? FStrings->ReadString(kTextsSection, u"Text09", kRestored)
-                            : FStrings->ReadString(kTextsSection, u"Text10", kNotRestored));
-        SetSymbol(FControls[ciSuccessSymbol], restored ? skSuccess : skWarning);
+        std::u16string caption;
+        if (combined)
+            caption = FStrings->ReadString(kTextsSection, u"Text15", kRestoreCombined);
+        else if (preview)
+            caption = FStrings->ReadString(kTextsSection, u"Text14", kRestorePreviewResult);
+        else
+            caption = restored ? FStrings->ReadString(kTextsSection, u"Text09", kRestored)
+                               : FStrings->ReadString(kTextsSection, u"Text10", kNotRestored);
+        SetCaption(FControls[ciSuccessLabel1], caption);
+        SetSymbol(FControls[ciSuccessSymbol],
+                  combined ? skError : (restored ? skSuccess : skWarning));
         WriteRunLog();
         EndProgress(piSuccess);
         SetDefaultButton(FControls[ciSuccessCloseButton]);
@@ -643,7 +662,8 @@ bool TMainForm::SelectCommandLineProduct() {
 }
 
 void TMainForm::RunSilent() {
-    if (FExtras->Restore()) {
+    if (FExtras->Restore() &&
+        (!FExtras->Preview() || FServices.Log || !FExtras->RestoreConflict().empty())) {
         RestoreBackup();
         FApplication.Terminate();
     } else if (FExtras->Preview() && !FServices.Log) {

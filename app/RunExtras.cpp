@@ -53,13 +53,51 @@ bool TRunExtras::Apply(TZolvaProducts& Products, pZolvaProductsItem Item) {
     return Item->Removed;
 }
 
-bool TRunExtras::RunRestore(TActivityLogger& Log) {
+std::u16string TRunExtras::RestoreConflict() const {
+    std::u16string names;
+    if (!FSwitches.RestoreFile)
+        return names;
+    if (FSwitches.ProductSwitch)
+        names = u"-product";
+    if (FSwitches.BackupFile)
+        names += names.empty() ? u"-backup" : u" and -backup";
+    return names;
+}
+
+bool TRunExtras::RunRestore(TZolvaProducts& Products) {
+    TActivityLogger& log = *Products.Activity();
+    if (const std::u16string conflict = RestoreConflict(); !conflict.empty()) {
+        // Neither a removal nor a restore: the caller asked for both or for
+        // a backup of nothing, and either guess could be the wrong one.
+        log.Log(asError, aaRestoreRefused, u"-restore cannot be combined with " + conflict);
+        FOutcome.Note(TRunProblem::RestoreCombined, conflict);
+        return false;
+    }
+    TRestoreTargets targets;
+    for (int i = 0; i < Products.Count(); ++i)
+        if (const pZolvaProductsItem item = Products.Items(i); item && item->Product)
+            targets.Add(*item->Product);
+    TRegistryRestorer restorer(&log, FRegistry, targets);
+    restorer.SetPreviewOnly(FSwitches.Preview);
+    // A user's hive the backup names is taken where it is loaded, or loaded
+    // from the profile list's file for the restore and unloaded after it.
+    std::unique_ptr<TUserProfiles> profiles;
+    if (FHives != nullptr) {
+        profiles = std::make_unique<TUserProfiles>(FRegistry, *FHives, &log);
+        restorer.SetUserHives(
+            [&profiles](const std::u16string& hive) { return profiles->OpenUser(hive); });
+    }
     const std::u16string& name = FSwitches.RestoreFile ? *FSwitches.RestoreFile : std::u16string();
-    switch (TRegistryRestorer(&Log, FRegistry).Restore(name)) {
+    const TRestoreResult result = restorer.Restore(name);
+    if (profiles && profiles->NotLoaded() > 0)
+        FOutcome.Note(TRunProblem::ProfileNotLoaded);
+    profiles.reset();
+    switch (result) {
     case TRestoreResult::Restored:
         return true;
     case TRestoreResult::Incomplete:
-        FOutcome.Note(TRunProblem::RestoreIncomplete);
+        FOutcome.Note(FSwitches.Preview ? TRunProblem::WouldNotRestore
+                                        : TRunProblem::RestoreIncomplete);
         return false;
     case TRestoreResult::Refused:
         FOutcome.Note(TRunProblem::RestoreUnreadable, name);

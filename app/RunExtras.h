@@ -44,8 +44,15 @@ public:
     // Removes the entry, or with -preview only shows what removing it would
     // delete; notes what was incomplete. True when it went (or would go) in full.
     bool Apply(TZolvaProducts& Products, pZolvaProductsItem Item);
-    // -restore: puts back what the file holds, logging into Log.
-    bool RunRestore(TActivityLogger& Log);
+    // -restore with switches it cannot go with (-product, -backup): their
+    // names, or empty when there are none.
+    std::u16string RestoreConflict() const;
+    // -restore: puts back what the file holds where the rules of the
+    // catalogue's products can have backed it up, logging into the
+    // catalogue's log; with -preview only logs what it would write. Refused,
+    // writing nothing, with the switches of RestoreConflict. True when
+    // everything was (or would be) restored.
+    bool RunRestore(TZolvaProducts& Products);
 
 private:
     TRunSwitches FSwitches;

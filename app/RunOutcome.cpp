@@ -34,6 +34,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::ProfileNotLoaded:
     case TRunProblem::WouldNotRemove:
     case TRunProblem::RestoreIncomplete:
+    case TRunProblem::WouldNotRestore:
         return ecRuleFailed;
     case TRunProblem::UnknownProduct:
         return ecUnknownProduct;
@@ -44,6 +45,7 @@ TExitCode ExitCodeOf(TRunProblem Problem) {
     case TRunProblem::BackupNotWritten:
     case TRunProblem::RestoreUnreadable:
     case TRunProblem::PreviewWithoutLog:
+    case TRunProblem::RestoreCombined:
         return ecCouldNotStart;
     }
     return ecCouldNotStart;
@@ -96,9 +98,13 @@ std::u16string DescribeProblem(TRunProblem Problem) {
     case TRunProblem::RestoreIncomplete:
         return u"Not everything in the backup could be restored";
     case TRunProblem::RestoreUnreadable:
-        return u"The backup to restore could not be read";
+        return u"The backup to restore could not be read or was refused";
     case TRunProblem::PreviewWithoutLog:
         return u"-preview with -silent needs -log FILE for its report; nothing was written";
+    case TRunProblem::WouldNotRestore:
+        return u"A restore would not be complete";
+    case TRunProblem::RestoreCombined:
+        return u"-restore cannot be combined with -product or -backup; nothing was done";
     }
     return u"Unknown problem";
 }
@@ -115,7 +121,8 @@ std::u16string DescribeExitCode(TExitCode Code) {
     case ecCouldNotStart:
         return u"the run could not start its work: no definitions, unreadable terms, no "
                u"window, a -log or -backup file that cannot be written, a -restore file that "
-               u"cannot be read, or -silent -preview without -log";
+               u"cannot be read or is refused, -restore with -product or -backup, or -silent "
+               u"-preview without -log";
     }
     return u"";
 }

@@ -24,6 +24,8 @@ enum class TRunProblem : uint8_t {
     RestoreIncomplete, // a key or value of the backup could not be put back
     RestoreUnreadable, // the -restore file could not be read or is malformed
     PreviewWithoutLog, // -silent -preview without -log: the report would go nowhere
+    WouldNotRestore,   // a preview of a restore found a key it could not put back
+    RestoreCombined,   // -restore with -product or -backup: nothing was done
 };
 
 struct TRunNote {

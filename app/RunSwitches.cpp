@@ -15,6 +15,7 @@ TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine) {
         switches.BackupFile = CommandLine.SwitchValue(u"backup", u"");
     if (CommandLine.HasSwitch(u"restore"))
         switches.RestoreFile = CommandLine.SwitchValue(u"restore", u"");
+    switches.ProductSwitch = CommandLine.HasSwitch(u"product");
     return switches;
 }
 

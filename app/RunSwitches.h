@@ -23,6 +23,8 @@ struct TRunSwitches {
     // -backup and -restore: the argument after each, as for -log.
     std::optional<std::u16string> BackupFile;
     std::optional<std::u16string> RestoreFile;
+    // -product is given (the window reads its value): -restore refuses it.
+    bool ProductSwitch = false;
 };
 
 TRunSwitches ReadRunSwitches(const TCommandLine& CommandLine);

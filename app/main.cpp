@@ -83,8 +83,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         services.Hives = &hives;
         TMainForm form(application, services);
         application.Run(form.Handle());
-        if (form.Outcome().Has(TRunProblem::PreviewWithoutLog))
-            TellConsole(DescribeProblem(TRunProblem::PreviewWithoutLog));
+        for (TRunProblem told : {TRunProblem::PreviewWithoutLog, TRunProblem::RestoreCombined})
+            if (form.Outcome().Has(told))
+                TellConsole(DescribeProblem(told));
         // A run that ended without a removal run (closed early, an error page).
         if (log)
             log->Write(form.Products() ? form.Products()->Activity() : nullptr, form.Outcome());

@@ -172,6 +172,17 @@ TKeyReach TRegistryTree::Step(RegKey Root, RegKey Parent, const std::u16string& 
     std::u16string target;
     if (!ReadLink(Key.Get(), target))
         return TKeyReach::Reached;
+    if (!FFollowLinks) {
+        // Only a real link is refused: a plain key may hold a value of that
+        // name and type, and then opening it by name still opens itself.
+        RegKeyHandle followed;
+        std::u16string followedName;
+        return open(0, 0, followed) == kErrorSuccess &&
+                       FRegistry.QueryKeyName(followed.Get(), followedName) == kErrorSuccess &&
+                       SameRegistryName(followedName, Name)
+                   ? TKeyReach::Reached
+                   : TKeyReach::Refused;
+    }
     // A link a user could plant (in a user's hive, or leading into one) would
     // steer the program into keys no rule names.
     if (HiveOf(Name) != THive::Machine || HiveOf(target) != THive::Machine)

@@ -70,6 +70,11 @@ public:
     // read access along the path to the top.
     TRegistryTree(platform::IRegistry& Registry, uint32_t Access);
 
+    // Reach follows a link on the path only from machine keys to machine
+    // keys; with false it follows none: a link met on the path (or as the
+    // last part, unless that is opened as itself) refuses the key.
+    void SetFollowLinks(bool Follow) { FFollowLinks = Follow; }
+
     // Opens Path below Root, a predefined root or an open key. With
     // OpenLeafAsLink the last part is opened as itself even when it is a link
     // (to delete the link, not its target); otherwise it is treated like
@@ -118,6 +123,7 @@ private:
 
     platform::IRegistry& FRegistry;
     uint32_t FAccess;
+    bool FFollowLinks = true;
 };
 
 // The number of levels below \REGISTRY of a kernel name.

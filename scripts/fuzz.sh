@@ -32,7 +32,7 @@ shift $((OPTIND - 1))
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(DefinitionFuzzer InterfaceTextsFuzzer CommandLineFuzzer FormatFuzzer RemoverFuzzer
-        RegFileFuzzer)
+        RegFileFuzzer RestoreFuzzer)
 fi
 
 cmake --preset fuzz >/dev/null

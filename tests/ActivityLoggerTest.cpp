@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{aaKeyNotDeleted, u"  Key \"X\" not deleted (access denied or locked)"},
         FormatRow{aaNameDeleted, u"  Name \"X\" deleted"},
         FormatRow{aaNameNotDeleted, u"  Name \"X\" not deleted  (access denied or locked)"},
-        FormatRow{33, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
+        FormatRow{200, u"Unknown action!"}, FormatRow{255, u"Unknown action!"}));
 
 // The actions beyond the removal itself, with data "X" and, where the format
 // has a detail, the detail "Y".
@@ -112,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatRow{aaBackupFile, u"Backup of everything deleted: \"X\""},
                     FormatRow{aaStartRestore, u"Restoring from \"X\""},
                     FormatRow{aaStopRestore, u"Done: X"},
-                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"}));
+                    FormatRow{aaRestoreRefused, u"Nothing was restored: X"},
+                    FormatRow{aaStartRestorePreview,
+                              u"Checking what restoring from \"X\" would write"}));
 
 TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
     const std::pair<TActivityAction, std::u16string> rows[] = {
@@ -125,6 +127,8 @@ TEST(ActivityDetailTest, AnEntryWithADetailShowsBothPartsInItsFormat) {
         {aaKeyRestored, u"  Key \"X\" restored (Y)"},
         {aaKeyNotRestored, u"  Key \"X\" not restored (Y)"},
         {aaProfileNotLoaded, u"Profile \"X\" not loaded (Y)"},
+        {aaKeyWouldBeRestored, u"  Key \"X\" would be restored (Y)"},
+        {aaKeyWouldNotBeRestored, u"  Key \"X\" would not be restored (Y)"},
     };
     for (const auto& [action, line] : rows) {
         TActivityLogger log;

@@ -97,7 +97,11 @@ protected:
         return remover.ProductRemoved();
     }
     TRestoreResult Restore(const std::vector<uint8_t>& file) {
-        return TRegistryRestorer(&FLog, Registry()).Restore(u"backup.reg", file);
+        return TRegistryRestorer(&FLog, Registry(), FTargets).Restore(u"backup.reg", file);
+    }
+    // A complete-key rule on a key of the scratch tree, for the restore.
+    void Target(TZolvaProductRootKey root, const std::u16string& relative) {
+        FTargets.Add(TZolvaProductRemoveRule{root, Key(root, relative), u"", raCompleteKey});
     }
     std::u16string Path(TZolvaProductRootKey root, const std::u16string& relative) {
         return RootKeyToText(root) + u'\\' + Key(root, relative);
@@ -105,6 +109,7 @@ protected:
 
     const std::u16string kEnd = std::u16string(1, u'\0');
     TActivityLogger FLog;
+    TRestoreTargets FTargets;
 };
 
 TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
@@ -127,6 +132,7 @@ TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
     EXPECT_EQ(backup.FText.find(u"the link's target"), std::u16string::npos);
 
     FLog.Clear();
+    FTargets.Add(product);
     EXPECT_EQ(Restore(backup.File()), TRestoreResult::Restored);
     EXPECT_EQ(Scratch().Dump(rkLocalMachine, u""), machine);
     EXPECT_EQ(Scratch().Dump(rkCurrentUser, u""), user);
@@ -180,6 +186,7 @@ TEST_P(BackupRestoreTest, NothingIsDeletedThatCouldNotBeBackedUpFirst) {
 }
 
 TEST_P(BackupRestoreTest, AMalformedFileWritesNothingAndSaysWhereItIsWrong) {
+    Target(rkLocalMachine, u"Restored");
     const std::u16string top = Path(rkLocalMachine, u"Restored");
     const std::u16string good = u"[" + top + u"]\r\n\"v\"=\"x\"\r\n\r\n";
     const std::pair<std::u16string, std::u16string> files[] = {
@@ -208,6 +215,8 @@ TEST_P(BackupRestoreTest, AMalformedFileWritesNothingAndSaysWhereItIsWrong) {
 TEST_P(BackupRestoreTest, ARestoreDoesNotWriteThroughAUsersLink) {
     Scratch().SetString(rkLocalMachine, u"Victim", u"v", u"precious");
     Scratch().CreateLink(rkCurrentUser, u"Vendor", rkLocalMachine, u"Victim");
+    Target(rkCurrentUser, u"Vendor\\Office");
+    Target(rkCurrentUser, u"Fine");
     const std::u16string text = u"[" + Path(rkCurrentUser, u"Vendor\\Office") +
                                 u"]\r\n\"v\"=\"planted\"\r\n\r\n[" + Path(rkCurrentUser, u"Fine") +
                                 u"]\r\n\"v\"=dword:00000001\r\n\r\n";

@@ -72,6 +72,18 @@ TEST(DocumentsTest, TheReadmeHasTheExitCodeTableAndEverySwitch) {
             << code;
 }
 
+// Each combination the help lists, as written there, in the README's switch
+// table and in the deployment guide.
+TEST(DocumentsTest, BothDocumentsSayWhatTheSwitchesDoTogether) {
+    for (const char* name : {"README.md", "docs/deploy.md"}) {
+        const std::string text = ReadDocument(name);
+        ASSERT_FALSE(text.empty()) << name;
+        for (const TSwitchCombination& row : SwitchCombinationRows())
+            EXPECT_NE(text.find("`" + Utf16ToUtf8(row.Switches) + "`"), std::string::npos)
+                << name << " misses " << Utf16ToUtf8(row.Switches);
+    }
+}
+
 TEST(DocumentsTest, TheDeploymentGuideRunsTheProgramWithRealSwitchesOnly) {
     const std::string guide = ReadDocument("docs/deploy.md");
     ASSERT_FALSE(guide.empty());

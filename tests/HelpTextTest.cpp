@@ -83,6 +83,31 @@ TEST(HelpTextTest, ListsEverySwitchWithItsArgumentAndLineThenTheExitCodes) {
               std::u16string::npos);
 }
 
+TEST(RunSwitchesTest, ProductIsNotedEvenWithoutAValueSoThatRestoreCanRefuseIt) {
+    TRunSwitches s = ReadRunSwitches(TCommandLine(u"k -restore f.reg -product X"));
+    EXPECT_TRUE(s.ProductSwitch);
+    EXPECT_EQ(s.RestoreFile, u"f.reg");
+    s = ReadRunSwitches(TCommandLine(u"k -restore f.reg -PRODUCT"));
+    EXPECT_TRUE(s.ProductSwitch);
+    // The value of -restore, not a switch of its own.
+    s = ReadRunSwitches(TCommandLine(u"k -restore -product"));
+    EXPECT_EQ(s.RestoreFile, u"-product");
+    EXPECT_TRUE(s.ProductSwitch);
+    EXPECT_FALSE(ReadRunSwitches(TCommandLine(u"k -restore f.reg")).ProductSwitch);
+}
+
+TEST(HelpTextTest, ListsWhatTheSwitchesDoTogether) {
+    const std::u16string text = HelpText();
+    std::u16string together = u"\r\n\r\nTogether:";
+    for (const TSwitchCombination& row : SwitchCombinationRows()) {
+        together += std::u16string(u"\r\n") + row.Switches + u"\r\n\t" + row.Line;
+        EXPECT_LE(std::u16string(row.Line).size(), 40u) << Utf16ToUtf8(row.Line);
+    }
+    EXPECT_NE(text.find(together + u"\r\n\r\nExit codes"), std::u16string::npos)
+        << Utf16ToUtf8(text);
+    EXPECT_EQ(SwitchCombinationRows().size(), 3u);
+}
+
 TEST(HelpTextTest, EverySwitchReadByTheProgramHasARow) {
     std::set<std::u16string> listed;
     for (const TSwitchHelp& row : SwitchHelpRows()) {

@@ -68,7 +68,8 @@ TEST(RunLogTextTest, WithoutAnyEntryGoesFromTheHeaderToTheProblems) {
               u"Products removed completely: 0 of 0\r\n"
               u"Result: 3, the run could not start its work: no definitions, unreadable terms, "
               u"no window, a -log or -backup file that cannot be written, a -restore file "
-              u"that cannot be read, or -silent -preview without -log\r\n"
+              u"that cannot be read or is refused, -restore with -product or -backup, or "
+              u"-silent -preview without -log\r\n"
               u"Exit code: 0 (without -exitcode)\r\n");
 }
 

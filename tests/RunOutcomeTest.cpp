@@ -38,23 +38,26 @@ TEST_P(ExitCodeTest, IsTheHighestCodeOfTheProblemsAndZeroWithoutTheSwitch) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ExitCodeTest,
-    testing::Values(CodeRow{"Nothing", {}, 0}, CodeRow{"RuleFailed", {P::RuleFailed}, 1},
-                    CodeRow{"RunBrokeOff", {P::RunBrokeOff}, 1},
-                    CodeRow{"UnknownProduct", {P::UnknownProduct}, 2},
-                    CodeRow{"NoDefinitions", {P::NoDefinitions}, 3},
-                    CodeRow{"TermsUnreadable", {P::TermsUnreadable}, 3},
-                    CodeRow{"WindowNotCreated", {P::WindowNotCreated}, 3},
-                    CodeRow{"LogNotWritten", {P::LogNotWritten}, 3},
-                    CodeRow{"BackupNotWritten", {P::BackupNotWritten}, 3},
-                    CodeRow{"UnknownOverRule", {P::RuleFailed, P::UnknownProduct}, 2},
-                    CodeRow{"UnknownOverRuleInAnyOrder", {P::UnknownProduct, P::RuleFailed}, 2},
-                    CodeRow{"LogOverUnknown", {P::UnknownProduct, P::LogNotWritten}, 3},
-                    CodeRow{"TermsOverRule", {P::TermsUnreadable, P::RuleFailed}, 3},
-                    CodeRow{"Everything",
-                            {P::RuleFailed, P::RunBrokeOff, P::UnknownProduct, P::NoDefinitions,
-                             P::TermsUnreadable, P::WindowNotCreated, P::LogNotWritten,
-                             P::BackupNotWritten},
-                            3}),
+    testing::Values(
+        CodeRow{"Nothing", {}, 0}, CodeRow{"RuleFailed", {P::RuleFailed}, 1},
+        CodeRow{"RunBrokeOff", {P::RunBrokeOff}, 1},
+        CodeRow{"UnknownProduct", {P::UnknownProduct}, 2},
+        CodeRow{"NoDefinitions", {P::NoDefinitions}, 3},
+        CodeRow{"TermsUnreadable", {P::TermsUnreadable}, 3},
+        CodeRow{"WindowNotCreated", {P::WindowNotCreated}, 3},
+        CodeRow{"LogNotWritten", {P::LogNotWritten}, 3},
+        CodeRow{"BackupNotWritten", {P::BackupNotWritten}, 3},
+        CodeRow{"WouldNotRestore", {P::WouldNotRestore}, 1},
+        CodeRow{"RestoreCombined", {P::RestoreCombined}, 3},
+        CodeRow{"CombinedOverIncomplete", {P::RestoreIncomplete, P::RestoreCombined}, 3},
+        CodeRow{"UnknownOverRule", {P::RuleFailed, P::UnknownProduct}, 2},
+        CodeRow{"UnknownOverRuleInAnyOrder", {P::UnknownProduct, P::RuleFailed}, 2},
+        CodeRow{"LogOverUnknown", {P::UnknownProduct, P::LogNotWritten}, 3},
+        CodeRow{"TermsOverRule", {P::TermsUnreadable, P::RuleFailed}, 3},
+        CodeRow{"Everything",
+                {P::RuleFailed, P::RunBrokeOff, P::UnknownProduct, P::NoDefinitions,
+                 P::TermsUnreadable, P::WindowNotCreated, P::LogNotWritten, P::BackupNotWritten},
+                3}),
     [](const testing::TestParamInfo<CodeRow>& info) { return std::string(info.param.name); });
 
 TEST(RunOutcomeTest, CountsRemovalsAndNotesEachIncompleteProductByName) {
@@ -104,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ErrorPageTest,
 
 TEST(RunOutcomeTest, EveryProblemAndCodeHasItsOwnDescription) {
     std::vector<std::u16string> seen;
-    for (int p = 0; p <= static_cast<int>(P::BackupNotWritten); ++p) {
+    for (int p = 0; p <= static_cast<int>(P::RestoreCombined); ++p) {
         const std::u16string text = DescribeProblem(static_cast<TRunProblem>(p));
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(std::find(seen.begin(), seen.end(), text), seen.end());

@@ -374,6 +374,10 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "Text10=Not everything in the backup could be restored. The details show what could not.",
         "Text11=Checking what removing the selected Zolva products would delete",
         "Text12=Restoring the registry keys and values of the backup",
+        "Text13=Checking what restoring the backup would write",
+        "Text14=Nothing was restored. The details show what restoring the backup would write.",
+        "Text15=A backup cannot be restored together with a removal (-product) or a backup "
+        "(-backup). Nothing was removed or restored.",
         "",
         "[PreviewForm]",
         "PreviewForm=What will be removed",

@@ -20,6 +20,17 @@ Scenarios:
               file the profile list names (made with RegSaveKeyW) and a profile whose
               hive file is missing; every user's traces go, the keys beside them stay,
               the temporary hive is unloaded, the missing one is a warning and code 1
+  restore-hostile
+              -restore as an attacker would aim it: files a user edited (Run values in both
+              views, an IFEO Debugger, the 32-bit IFEO link pointed into the user's hive, a
+              new service, a rule's service, ComSpec, HKU\.DEFAULT Run, HKCC and HKCR keys,
+              unknown value types, a link section carrying a second section) each write
+              nothing and end with 3; a user's plain key with a link's value comes back
+              plain with its subkeys; -restore with -product or -backup is refused (3, the
+              wizard says so), -preview -restore writes nothing; the whole registry is
+              compared after every run; a backup made with -allusers goes back into a
+              profile whose hive is loaded for the restore (and is not restored, with 1,
+              when its file is gone), never into a key made below HKEY_USERS
 """
 
 import os
@@ -197,7 +208,8 @@ def scenario_exitcodes(wine, args, products):
         "Problem: The main window could not be created", "Products removed completely: 0 of 0",
         "Result: 3, the run could not start its work: no definitions, unreadable terms, no "
         "window, a -log or -backup file that cannot be written, a -restore file that cannot "
-        "be read, or -silent -preview without -log", "Exit code: 3", ""],
+        "be read or is refused, -restore with -product or -backup, or -silent -preview without "
+        "-log", "Exit code: 3", ""],
         "log without a display: %s" % text)
     files = e2e.files_of(drive_c)
     rc = run_exe(wine, args, "-silent", "-product", name, env=no_display)
@@ -397,8 +409,253 @@ def run_over_every_profile(wine, args, chosen, user_rules, hive_files):
     print("the listed hive file after the run:\n" + dump)
 
 
+def reg_file(args, name, text):
+    """A .reg file as the program writes them (UTF-16LE with a byte-order mark) in the work
+    folder; returns its Windows path."""
+    path = os.path.join(args.work, name)
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + ("Windows Registry Editor Version 5.00\r\n\r\n" + text)
+                .encode("utf-16-le"))
+    return e2e.zpath(path)
+
+
+def link_data(target):
+    return "hex(6):" + ",".join("%02x" % b for b in target.encode("utf-16-le"))
+
+
+RUN = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+RUN64 = r"\REGISTRY\MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
+IFEO = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\Image File Execution Options"
+OFFICE = r"SOFTWARE\Zolva\Office Suite"
+EVIL = '"C:\\\\Users\\\\Public\\\\evil.exe"'
+
+# Files a user without administrator rights could have edited: each must write nothing
+# and end with 3. True where a section lies inside a rule's target, so that only the
+# file's origin can refuse it.
+FORGED = [
+    ("run-32-bit", False, "[HKEY_LOCAL_MACHINE\\%s]\r\n\"Evil\"=%s\r\n\r\n" % (RUN, EVIL)),
+    ("run-64-bit-through-a-link", True,
+     "[HKEY_LOCAL_MACHINE\\%s\\Run64]\r\n\"SymbolicLinkValue\"=%s\r\n\r\n"
+     "[HKEY_LOCAL_MACHINE\\%s\\Run64]\r\n\"Evil\"=%s\r\n\r\n"
+     % (OFFICE, link_data(RUN64), OFFICE, EVIL)),
+    ("ifeo-debugger", False,
+     "[HKEY_LOCAL_MACHINE\\%s\\notepad.exe]\r\n\"Debugger\"=%s\r\n\r\n" % (IFEO, EVIL)),
+    ("ifeo-link-into-the-users-hive", False,
+     "[HKEY_LOCAL_MACHINE\\%s]\r\n\"SymbolicLinkValue\"=%s\r\n\r\n"
+     % (IFEO, link_data(r"\REGISTRY\USER\S-1-5-21-0-0-0-1000\Software\Evil"))),
+    ("new-service", False,
+     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EvilService]\r\n"
+     "\"ImagePath\"=%s\r\n\"Start\"=dword:00000002\r\n\r\n" % EVIL),
+    ("a-rules-service", True,
+     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZolvaOfficeUpdate]\r\n"
+     "\"ImagePath\"=%s\r\n\"Start\"=dword:00000002\r\n\r\n" % EVIL),
+    ("comspec", False,
+     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]"
+     "\r\n\"ComSpec\"=%s\r\n\r\n" % EVIL),
+    ("default-users-run", False,
+     "[HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
+     "\"Evil\"=%s\r\n\r\n" % EVIL),
+    ("current-config", False, "[HKEY_CURRENT_CONFIG\\Software\\Evil]\r\n\"x\"=%s\r\n\r\n" % EVIL),
+    ("classes-root", False,
+     "[HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command]\r\n@=%s\r\n\r\n" % EVIL),
+    ("unknown-value-types", True,
+     "[HKEY_LOCAL_MACHINE\\%s]\r\n\"Odd\"=hex(12345):01,02\r\n\"Odder\"=hex(ffffffff):\r\n\r\n"
+     % OFFICE),
+    ("a-rules-run-value", True,
+     "[HKEY_LOCAL_MACHINE\\%s]\r\n\"ZolvaOfficeQuickStart\"=%s\r\n\r\n" % (RUN, EVIL)),
+    ("a-good-section-then-a-bad-one", False,
+     "[HKEY_LOCAL_MACHINE\\%s]\r\n\"v\"=dword:00000001\r\n\r\n"
+     "[HKEY_LOCAL_MACHINE\\%s]\r\n\"Evil\"=%s\r\n\r\n" % (OFFICE, RUN, EVIL)),
+    ("a-users-link-carrying-a-section", True,
+     "[HKEY_CURRENT_USER\\Software\\Zolva\\Office Suite\\L]\r\n\"SymbolicLinkValue\"=%s\r\n"
+     "\r\n[HKEY_CURRENT_USER\\Software\\Zolva\\Office Suite\\L]\r\n\"Evil\"=%s\r\n\r\n"
+     % (link_data(RUN64), EVIL)),
+]
+
+
+class Outcomes:
+    """Each run's exit code and whole-registry differences; the failures are collected so
+    that one pass reports every case."""
+
+    def __init__(self, wine):
+        self.wine = wine
+        self.current = e2e.snapshot(wine)
+        self.failures = []
+
+    def run(self, args, name, switches, expected_rc, expected=None, log=None, wanted=()):
+        """Runs the exe; the registry afterwards must be `expected` (by default what it was
+        before the run)."""
+        rc = run_exe(self.wine, args, *switches)
+        after = e2e.snapshot(self.wine)
+        written = e2e.differences(self.current, after)
+        diff = written if expected is None else e2e.differences(expected, after)
+        text = read_log(args, log) if log else ""
+        missing = [w for w in wanted if w not in text]
+        print("case %-34s exit %d (expected %d), %d registry changes by the run, %d differences "
+              "from the expected registry%s" % (name, rc, expected_rc, len(written), len(diff),
+                                                "".join("\n    " + d for d in diff[:6])))
+        if rc != expected_rc or diff or missing:
+            self.failures.append("%s: exit %d, %d differences, log misses %s" %
+                                 (name, rc, len(diff), missing))
+        self.current = after
+        return text
+
+
+def scenario_restore_hostile(wine, args, products):
+    office = products[0]
+    log = LOG_DIR + r"\keystrip-restore.log"
+    for root, key in (("HKLM", r"SOFTWARE\Zolva"), ("HKCU", r"Software\Zolva")):
+        e2e.planter(wine, "rmtree", root, key)
+    outcomes = Outcomes(wine)
+
+    # Files a user edited.
+    for name, inside, text in FORGED:
+        print("%s: %s the rules' targets" % (name, "inside" if inside else "outside"))
+        path = reg_file(args, "forged-%s.reg" % name, text)
+        outcomes.run(args, name, ["-silent", "-restore", path, "-exitcode", "-log", log], 3,
+                     log=log, wanted=["Nothing was restored: ",
+                                      "Problem: The backup to restore could not be read or was "
+                                      "refused: " + path])
+
+    # A user's plain key holding a link's value, with a key below it, backed up by a
+    # removal and restored.
+    before, _ = e2e.plant(wine, products, [office])
+    fake = r"Software\Zolva\Office Suite\Fake"
+    e2e.planter(wine, "value", "HKCU", fake, "SymbolicLinkValue", "6",
+                RUN64.encode("utf-16-le").hex())
+    check(wine.run("reg", "add", "HKCU\\" + fake + r"\Sub", "/v", "Mine", "/d", "kept", "/f",
+                   "/reg:32").returncode == 0, "planting the fake link's subkey failed")
+    planted = e2e.snapshot(wine)
+    keys_gone, values_gone = e2e.removed_by([office], before, planted, args.prefix_arch)
+    removed = e2e.without(planted, keys_gone, values_gone)
+    backup = os.path.join(args.work, "restore-hostile.reg")
+    if os.path.exists(backup):
+        os.remove(backup)
+    outcomes.current = planted
+    outcomes.run(args, "backup-and-removal", ["-silent", "-product", office["name"], "-backup",
+                                              e2e.zpath(backup), "-exitcode"], 0, removed)
+
+    def removed_again():
+        """Where a run restored after all, the product goes again, so that the next run
+        starts from the same registry."""
+        if e2e.differences(removed, outcomes.current):
+            run_exe(wine, args, "-silent", "-product", office["name"])
+            outcomes.current = e2e.snapshot(wine)
+
+    # The switches beside -restore.
+    other = os.path.join(args.work, "restore-hostile-2.reg")
+    if os.path.exists(other):
+        os.remove(other)
+    outcomes.run(args, "restore-with-product",
+                 ["-silent", "-restore", e2e.zpath(backup), "-product", office["name"],
+                  "-exitcode", "-log", log], 3, removed, log,
+                 ["Nothing was restored: -restore cannot be combined with -product\r\n",
+                  "Problem: -restore cannot be combined with -product or -backup; nothing was "
+                  "done: -product\r\n", "Products removed completely: 0 of 0\r\n"])
+    removed_again()
+    outcomes.run(args, "restore-with-backup",
+                 ["-silent", "-restore", e2e.zpath(backup), "-backup", e2e.zpath(other),
+                  "-exitcode", "-log", log], 3, removed, log,
+                 ["Nothing was restored: -restore cannot be combined with -backup\r\n"])
+    if os.path.exists(other):
+        outcomes.failures.append("restore-with-backup wrote %s" % other)
+    removed_again()
+    text = outcomes.run(args, "preview-restore",
+                        ["-silent", "-preview", "-restore", e2e.zpath(backup), "-exitcode",
+                         "-log", log], 0, removed, log,
+                        ['Checking what restoring from "%s" would write' % e2e.zpath(backup),
+                         '  Key "HKEY_CURRENT_USER\\%s" would be restored (1 value)' % fake])
+    if " would not be restored" in text or '" restored (' in text:
+        outcomes.failures.append("the preview restored or refused:\n" + text)
+    removed_again()
+    process = wine.start(args.exe, "-restore", e2e.zpath(backup), "-product", office["name"])
+    check(wine.driver("wait", "30")[0] == 0, "the wizard did not show")
+    wine.wait_page(0)
+    e2e.keys("Return")
+    facts = wine.wait_page(2)
+    caption = facts["SuccessLabel1.caption"]
+    e2e.screenshot(args, "restore-refused")
+    e2e.keys("Return")
+    rc = exit_code(process)
+    print("wizard -restore -product: %r, exit %d" % (caption, rc))
+    if not caption.startswith("A backup cannot be restored together with a removal"):
+        outcomes.failures.append("the wizard's result page says %r" % caption)
+    outcomes.current = e2e.snapshot(wine)
+    removed_again()
+    outcomes.run(args, "restore", ["-silent", "-restore", e2e.zpath(backup), "-exitcode"], 0,
+                 planted)
+    for root, key in (("HKLM", r"SOFTWARE\Zolva"), ("HKCU", r"Software\Zolva")):
+        e2e.planter(wine, "rmtree", root, key)
+
+    restore_into_a_profile(wine, args, products, outcomes)
+    check(not outcomes.failures, "%d cases failed:\n  %s" % (
+        len(outcomes.failures), "\n  ".join(outcomes.failures)))
+
+
+def restore_into_a_profile(wine, args, products, outcomes):
+    """A backup made with -allusers names a user whose hive is not loaded: the restore loads
+    it from the profile list's file and unloads it again, never making a key of that name
+    below HKEY_USERS; with the file gone the key is not restored and the code is 1. Wine
+    does not write an unloaded hive back to its file, so the log tells what went in."""
+    chosen = product(products, "Zolva PDF Writer 5")
+    folder = os.path.join(args.prefix, "drive_c", "users", "keystrip-" + LISTED_SID[-4:])
+    hive = os.path.join(folder, "NTUSER.DAT")
+    os.makedirs(folder, exist_ok=True)
+    if os.path.exists(hive):
+        os.remove(hive)
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    wine.reg_import(user_traces(chosen, "HKEY_LOCAL_MACHINE\\%s\\%s" % (SCRATCH, LISTED_SID)),
+                    "hive.reg")
+    e2e.planter(wine, "savehive", "HKLM", SCRATCH + "\\" + LISTED_SID,
+                "C:\\users\\keystrip-%s\\NTUSER.DAT" % LISTED_SID[-4:])
+    e2e.planter(wine, "rmtree", "HKLM", SCRATCH)
+    check(wine.run("reg", "add", "HKLM\\%s\\%s" % (PROFILE_LIST, LISTED_SID), "/v",
+                   "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d",
+                   "%%SystemDrive%%\\users\\keystrip-%s" % LISTED_SID[-4:], "/f",
+                   "/reg:64").returncode == 0, "planting the profile list failed")
+    e2e.plant(wine, products, [chosen])
+    backup = os.path.join(args.work, "restore-profiles.reg")
+    if os.path.exists(backup):
+        os.remove(backup)
+    log = LOG_DIR + r"\keystrip-restore-profiles.log"
+    key = 'Key "HKEY_USERS\\%s\\Software\\Zolva\\PDF Writer"' % LISTED_SID
+    # A server that stays shows the keys made below HKEY_USERS, which it never saves.
+    subprocess.run([*wine.wineserver, "-p"], env=wine.env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        rc = run_exe(wine, args, "-silent", "-allusers", "-product", chosen["name"], "-backup",
+                     e2e.zpath(backup), "-exitcode")
+        check(rc == 0, "the removal over every profile ended with %d" % rc)
+        for name, gone, expected_rc, line in (
+                ("restore-into-a-profile", False, 0, "  %s restored (" % key),
+                ("restore-into-a-missing-profile", True, 1,
+                 "  %s not restored (the user's hive could not be loaded)" % key)):
+            if gone:
+                os.rename(hive, hive + ".gone")
+            rc = run_exe(wine, args, "-silent", "-restore", e2e.zpath(backup), "-exitcode",
+                         "-log", log)
+            text = read_log(args, log)
+            users = wine.run("reg", "query", "HKU").stdout.decode("utf-8", "replace")
+            made = [n for n in (LISTED_SID, "ZolvaKeystrip_") if n in users]
+            print("case %-34s exit %d (expected %d), keys below HKEY_USERS: %s" %
+                  (name, rc, expected_rc, made or "none"))
+            logged = any(entry.startswith(line) for entry in text.split("\r\n"))
+            if rc != expected_rc or made or not logged:
+                outcomes.failures.append("%s: exit %d, HKEY_USERS holds %s, log %s %r" % (
+                    name, rc, made, "has" if logged else "misses", line))
+            if made:
+                wine.run("reg", "delete", "HKU\\" + LISTED_SID, "/f")
+    finally:
+        wine.flush()
+        if os.path.exists(hive + ".gone"):
+            os.rename(hive + ".gone", hive)
+        wine.run("reg", "delete", "HKLM\\%s\\%s" % (PROFILE_LIST, LISTED_SID), "/f", "/reg:64")
+        e2e.plant(wine, products, [])
+
+
 SCENARIOS = {"exitcodes": scenario_exitcodes, "help": scenario_help,
-             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers}
+             "log-wizard": scenario_log_wizard, "allusers": scenario_allusers,
+             "restore-hostile": scenario_restore_hostile}
 
 
 def main():

@@ -4,6 +4,9 @@
 // but never fills their view.
 #include "WizardFixture.h"
 
+#include "backup/RegFile.h"
+#include "platform/Files.h"
+
 #include "tests/support/TempDir.h"
 
 #include <richedit.h>
@@ -191,6 +194,55 @@ TEST_F(WizardTest, MissingTermsInTheWizardGiveCodeThree) {
     EXPECT_TRUE(Form->Outcome().Has(TRunProblem::TermsUnreadable));
     EXPECT_EQ(ExitCodeOf(Form->Outcome()), 3);
 }
+
+// --- -restore with the switches beside it ------------------------------------
+
+struct RestoreRow {
+    const char* Name;
+    const char* Arguments; // after -restore FILE
+    const char* Caption;
+    int Code;
+};
+
+void PrintTo(const RestoreRow& row, std::ostream* os) {
+    *os << row.Name;
+}
+
+class RestoreResultTest : public WizardTest, public testing::WithParamInterface<RestoreRow> {};
+
+// The result page says what happened, the registry shows that nothing was
+// written or removed, and the outcome gives the exit code.
+TEST_P(RestoreResultTest, ShowsOnTheResultPageAndWritesNothingButARestore) {
+    const RestoreRow& row = GetParam();
+    TempDir dir;
+    const std::u16string file = dir.File(u"backup.reg");
+    const std::vector<uint8_t> bytes =
+        EncodeRegFileText(RegFileHeaderText() + u"[HKEY_LOCAL_MACHINE\\" +
+                              ProductKey(TestProducts()[1]) + u"]\r\n\"v\"=dword:00000001\r\n\r\n",
+                          true);
+    platform::WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
+    Plant(Alpha());
+    Arguments("-restore \"" + Utf16ToUtf8(file) + "\" " + row.Arguments);
+    Create();
+    Click(ciEulaAcceptButton);
+    ASSERT_EQ(Form->ActivePage(), piSuccess);
+    EXPECT_EQ(TextOf(C(ciSuccessLabel1)), Text(row.Caption));
+    EXPECT_TRUE(Traces(Alpha()));
+    EXPECT_TRUE(UnrelatedIntact());
+    EXPECT_EQ(Registry.KeyPresent(platform::kHkeyLocalMachine, ProductKey(TestProducts()[1])),
+              std::string(row.Caption) == "Text09");
+    EXPECT_EQ(ExitCodeOf(Form->Outcome()), row.Code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, RestoreResultTest,
+    testing::Values(RestoreRow{"Alone", "", "Text09", 0},
+                    RestoreRow{"Preview", "-preview", "Text14", 0},
+                    RestoreRow{"WithProduct", "-product \"Zolva Alpha\"", "Text15", 3},
+                    RestoreRow{"WithBackup", "-backup other.reg", "Text15", 3},
+                    RestoreRow{"WithProductAndPreview", "-preview -product \"Zolva Alpha\"",
+                               "Text15", 3}),
+    [](const testing::TestParamInfo<RestoreRow>& info) { return std::string(info.param.Name); });
 
 // --- the terms of a silent run -------------------------------------------------
 

@@ -180,6 +180,8 @@ protected:
         services.Resources = &Resources;
         services.CleanBoot = [this] { return CleanBoot; };
         services.CommandLine = CommandLine ? CommandLine : std::u16string(u"ZolvaKeystrip.exe");
+        // As the entry point reads them, from the same command line.
+        services.Switches = ReadRunSwitches(TCommandLine(*services.CommandLine));
         services.Log = Log;
         services.Unattended = Unattended;
         Form = std::make_unique<TMainForm>(App, services);
