@@ -1,25 +1,59 @@
 #include "app/CheckListBox.h"
 
+#include "app/Accessibility.h"
 #include "app/Dpi.h"
 #include "app/Win32Text.h"
 #include "common/Errors.h"
 
 #include <commctrl.h>
 
+#include <utility>
+
 namespace keystrip {
 
 namespace {
+
 constexpr UINT_PTR kSubclassId = 0x4B53;
+// The window property that leads from the list box to its TCheckListBox.
+constexpr wchar_t kListProperty[] = L"KeystripCheckList";
+
+// The messages that may move the focus from row to row.
+bool MayMoveFocus(UINT msg) {
+    switch (msg) {
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
+    case WM_SETFOCUS:
+    case LB_SETCURSEL:
+    case LB_SETCARETINDEX:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 TCheckListBox::~TCheckListBox() {
-    if (FHandle && IsWindow(FHandle))
+    if (FHandle && IsWindow(FHandle)) {
         RemoveWindowSubclass(FHandle, SubclassProc, kSubclassId);
+        RemovePropW(FHandle, kListProperty);
+    }
 }
 
 void TCheckListBox::Attach(HWND listBox) {
     FHandle = listBox;
     SetWindowSubclass(listBox, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    SetPropW(listBox, kListProperty, this);
+}
+
+TCheckListBox* TCheckListBox::FromHandle(HWND Window) {
+    if (!Window || !IsWindow(Window))
+        return nullptr;
+    auto* list = static_cast<TCheckListBox*>(GetPropW(Window, kListProperty));
+    return list && list->FHandle == Window ? list : nullptr;
 }
 
 void TCheckListBox::CheckIndex(int Index) const {
@@ -69,11 +103,20 @@ void TCheckListBox::SetChecked(int Index, bool Checked) {
     if (row.Checked == Checked)
         return;
     row.Checked = Checked;
-    if (FHandle && FUpdateDepth == 0) {
+    if (!FHandle)
+        return;
+    if (FUpdateDepth == 0) {
         RECT r;
         if (SendMessageW(FHandle, LB_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r)) != LB_ERR)
             InvalidateRect(FHandle, &r, FALSE);
     }
+    NotifyWinEvent(EVENT_OBJECT_STATECHANGE, FHandle, OBJID_CLIENT, Index + 1);
+}
+
+void TCheckListBox::NotifyFocus() const {
+    const auto caret = static_cast<LONG>(SendMessageW(FHandle, LB_GETCARETINDEX, 0, 0));
+    NotifyWinEvent(EVENT_OBJECT_FOCUS, FHandle, OBJID_CLIENT,
+                   caret >= 0 && caret < Count() ? caret + 1 : CHILDID_SELF);
 }
 
 void TCheckListBox::BeginUpdate() {
@@ -194,6 +237,13 @@ void TCheckListBox::ToggleByUser(int Index) {
 LRESULT TCheckListBox::Handle(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = false;
     switch (msg) {
+    case WM_GETOBJECT:
+        if (static_cast<LONG>(lParam) == OBJID_CLIENT) {
+            const LRESULT object = accessibility::CheckListObject(FHandle, wParam);
+            handled = object != 0;
+            return object;
+        }
+        break;
     case kGetCheckMessage: {
         handled = true;
         const int index = static_cast<int>(wParam);
@@ -246,6 +296,7 @@ LRESULT TCheckListBox::Handle(UINT msg, WPARAM wParam, LPARAM lParam, bool& hand
     }
     case WM_NCDESTROY:
         RemoveWindowSubclass(FHandle, SubclassProc, kSubclassId);
+        RemovePropW(FHandle, kListProperty);
         FHandle = nullptr;
         break;
     }
@@ -255,13 +306,25 @@ LRESULT TCheckListBox::Handle(UINT msg, WPARAM wParam, LPARAM lParam, bool& hand
 LRESULT CALLBACK TCheckListBox::SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
                                              UINT_PTR, DWORD_PTR self) {
     auto* list = reinterpret_cast<TCheckListBox*>(self);
+    if (!list || list->FHandle != window)
+        return DefSubclassProc(window, msg, wParam, lParam);
+    // Screen readers follow the focus from row to row by its events.
+    // The focused row is the caret's; the first move may select it without
+    // moving the caret, which a reader hears as the focus arriving there.
+    const bool watch = MayMoveFocus(msg);
+    auto where = [window] {
+        return std::make_pair(SendMessageW(window, LB_GETCARETINDEX, 0, 0),
+                              SendMessageW(window, LB_GETCURSEL, 0, 0));
+    };
+    const auto before = watch ? where() : std::make_pair(LRESULT{0}, LRESULT{0});
     bool handled = false;
-    if (list && list->FHandle == window) {
-        const LRESULT result = list->Handle(msg, wParam, lParam, handled);
-        if (handled)
-            return result;
-    }
-    return DefSubclassProc(window, msg, wParam, lParam);
+    LRESULT result = list->Handle(msg, wParam, lParam, handled);
+    if (!handled)
+        result = DefSubclassProc(window, msg, wParam, lParam);
+    if (watch && list->FHandle == window && GetFocus() == window &&
+        (msg == WM_SETFOCUS || where() != before))
+        list->NotifyFocus();
+    return result;
 }
 
 } // namespace keystrip

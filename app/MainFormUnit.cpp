@@ -1,6 +1,5 @@
 #include "app/MainFormUnit.h"
 
-#include "app/Artwork.h"
 #include "app/CommandLine.h"
 #include "app/Dpi.h"
 #include "app/FormControls.h"
@@ -10,9 +9,7 @@
 #include "common/Errors.h"
 
 #include <commctrl.h>
-#include <richedit.h>
 
-#include <algorithm>
 #include <vector>
 
 namespace keystrip {
@@ -20,11 +17,6 @@ namespace keystrip {
 const wchar_t TMainForm::kClassName[] = L"TMainForm";
 
 namespace {
-
-constexpr DWORD kWindowStyle =
-    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-constexpr UINT_PTR kTextViewSubclass = 0x4B54;
 
 const std::u16string kTextsSection = u"Texts";
 // The result page's note when -log names a file that cannot be written.
@@ -44,66 +36,14 @@ const std::u16string kRestoreCombined =
     u"A backup cannot be restored together with a removal (-product) or a backup (-backup). "
     u"Nothing was removed or restored.";
 
-COLORREF ToColorRef(uint32_t rgb) {
-    if (rgb == kSystemWindowColour)
-        return GetSysColor(COLOR_WINDOW);
-    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
-
 const TControlDesign& DesignOf(int index) {
     return design::Control(index);
 }
 
-bool TakesFocus(TControlKind kind) {
-    switch (kind) {
-    case TControlKind::PushButton:
-    case TControlKind::CheckBox:
-    case TControlKind::CheckListBox:
-    case TControlKind::RichEdit:
-    case TControlKind::Memo:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The order in which the controls of one parent are created. Creation order
-// is the order of the parent's children, which is the tab order: first the
-// controls that take focus, by tab order; then the other controls; the
-// framed rectangles last, beneath the controls they frame.
-std::vector<int> CreationOrder(int page) {
-    std::vector<int> focusable, others, shapes;
-    for (int i = 0; i < design::ControlCount(); ++i) {
-        const auto& d = DesignOf(i);
-        if (d.Page != page)
-            continue;
-        if (d.Kind == TControlKind::Shape)
-            shapes.push_back(i);
-        else if (d.TabOrder != kNoTabStop &&
-                 (TakesFocus(d.Kind) || d.Kind == TControlKind::PageContainer))
-            focusable.push_back(i);
-        else
-            others.push_back(i);
-    }
-    std::stable_sort(focusable.begin(), focusable.end(),
-                     [](int a, int b) { return DesignOf(a).TabOrder < DesignOf(b).TabOrder; });
-    focusable.insert(focusable.end(), others.begin(), others.end());
-    focusable.insert(focusable.end(), shapes.begin(), shapes.end());
-    return focusable;
-}
-
-RECT DesignRect(int index) {
-    const auto& d = DesignOf(index);
-    if (d.Options & coAlignTop) {
-        const auto& w = design::Window();
-        return RECT{0, d.Top, w.ClientWidth, d.Top + d.Height};
-    }
-    return RECT{d.Left, d.Top, d.Left + d.Width, d.Top + d.Height};
-}
-
-bool IsCaptioned(TControlKind kind) {
-    return kind == TControlKind::Label || kind == TControlKind::PushButton ||
-           kind == TControlKind::CheckBox;
+TMainFormServices WithInstance(TMainFormServices services) {
+    if (!services.Instance)
+        services.Instance = GetModuleHandleW(nullptr);
+    return services;
 }
 
 } // namespace
@@ -111,51 +51,16 @@ bool IsCaptioned(TControlKind kind) {
 // --- construction ------------------------------------------------------------
 
 TMainForm::TMainForm(TApplication& Application, TMainFormServices Services)
-    : FApplication(Application), FServices(std::move(Services)) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    if (!FServices.Instance)
-        FServices.Instance = instance;
-    controls::RegisterClasses(instance);
-    controls::SetPanelColour(ToColorRef(design::Window().PanelColour));
-
-    WNDCLASSEXW wc{};
-    if (!GetClassInfoExW(instance, kClassName, &wc)) {
-        wc = WNDCLASSEXW{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hIcon = LoadIconW(instance, L"MAINICON");
-        wc.lpszClassName = kClassName;
-        RegisterClassExW(&wc);
-    }
-
-    // Centred on the primary monitor, at its resolution.
-    FDpi = dpi::ForSystem();
-    const auto& w = design::Window();
-    const SIZE size =
-        dpi::WindowSizeForClient(dpi::Scale(w.ClientWidth, FDpi), dpi::Scale(w.ClientHeight, FDpi),
-                                 kWindowStyle, kWindowExStyle, FDpi);
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-    const std::wstring title = WidePtr(w.Title);
-    CreateWindowExW(kWindowExStyle, kClassName, title.c_str(), kWindowStyle, x, y, size.cx, size.cy,
-                    nullptr, nullptr, instance, this);
+    : FApplication(Application), FServices(WithInstance(std::move(Services))),
+      FBuilder(FProductsListBox, FServices.Instance), FControls(FBuilder.Controls()) {
+    FBuilder.CreateMainWindow(kClassName, WindowProc, this);
     if (!FHandle)
         throw EKeystripError("the main window could not be created");
-
-    // The monitor may differ from what the system reported.
-    const int actual = dpi::ForWindow(FHandle);
-    FWindowBrush.Reset(CreateSolidBrush(GetSysColor(COLOR_WINDOW)));
-    FPanelBrush.Reset(CreateSolidBrush(ToColorRef(w.PanelColour)));
-    CreateFonts();
-    CreateControls();
-    ApplyFonts();
-    ApplyLayout();
-    LoadArtwork();
-    if (actual != FDpi)
-        ChangeDpi(actual, nullptr);
-
+    FBuilder.Build(FHandle);
+    FBuilder.NameControls([this] { return FStrings.get(); });
+    FProductsListBox.OnClickCheck = [this] {
+        Dispatch(TControlHandler::ProductsListBoxClickCheck, FProductsListBox.Handle());
+    };
     FormCreate();
 }
 
@@ -163,244 +68,6 @@ TMainForm::~TMainForm() {
     FormDestroy();
     if (FHandle && IsWindow(FHandle))
         DestroyWindow(FHandle);
-}
-
-HWND TMainForm::ParentOf(int Index) const {
-    const int page = DesignOf(Index).Page;
-    return page == kOnWindow ? FHandle : FPages[page];
-}
-
-void TMainForm::CreateControls() {
-    for (int index : CreationOrder(kOnWindow)) {
-        CreateControl(index, FHandle);
-        if (DesignOf(index).Kind == TControlKind::PageContainer) {
-            const auto& w = design::Window();
-            const RECT r = dpi::Scale(RECT{0, 0, w.PageWidth, w.PageHeight}, FDpi);
-            for (int p = 0; p < design::PageCount(); ++p) {
-                const std::wstring name = WidePtr(design::Page(p).Name);
-                FPages[p] =
-                    CreateWindowExW(WS_EX_CONTROLPARENT, controls::kPageClass, name.c_str(),
-                                    WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, r.left, r.top,
-                                    r.right - r.left, r.bottom - r.top, FControls[index],
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstPageId + p)),
-                                    GetModuleHandleW(nullptr), nullptr);
-            }
-        }
-    }
-    for (int p = 0; p < design::PageCount(); ++p)
-        for (int index : CreationOrder(p))
-            CreateControl(index, FPages[p]);
-    FSymbolsImageList.Reset(nullptr);
-}
-
-void TMainForm::CreateControl(int Index, HWND Parent) {
-    const auto& d = DesignOf(Index);
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-    DWORD exStyle = 0;
-    const wchar_t* className = nullptr;
-    if (!(d.Options & coHidden))
-        style |= WS_VISIBLE;
-    if (TakesFocus(d.Kind) && d.TabOrder != kNoTabStop)
-        style |= WS_TABSTOP;
-
-    switch (d.Kind) {
-    case TControlKind::Shape:
-        className = controls::kShapeClass;
-        break;
-    case TControlKind::Image:
-        className = controls::kImageClass;
-        break;
-    case TControlKind::PageContainer:
-        className = controls::kNotebookClass;
-        style |= WS_CLIPCHILDREN;
-        exStyle |= WS_EX_CONTROLPARENT;
-        break;
-    case TControlKind::RichEdit:
-        className = L"RichEdit20W";
-        style |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL;
-        if (d.Options & coReadOnly)
-            style |= ES_READONLY;
-        if (d.Options & coVScrollAlways)
-            style |= ES_DISABLENOSCROLL;
-        if (d.Options & coKeepSelection)
-            style |= ES_NOHIDESEL;
-        break;
-    case TControlKind::PushButton:
-        className = WC_BUTTONW;
-        style |= BS_PUSHBUTTON;
-        break;
-    case TControlKind::Label:
-        className = WC_STATICW;
-        style |= (d.Options & coWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
-        break;
-    case TControlKind::CheckListBox:
-        className = WC_LISTBOXW;
-        style |=
-            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
-        break;
-    case TControlKind::CheckBox:
-        className = WC_BUTTONW;
-        style |= (d.Options & coAllowGrayed) ? BS_3STATE : BS_AUTOCHECKBOX;
-        break;
-    case TControlKind::Memo:
-        className = WC_EDITW;
-        style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL;
-        if (d.Options & coScrollBoth)
-            style |= WS_HSCROLL | WS_VSCROLL;
-        if (d.Options & coReadOnly)
-            style |= ES_READONLY;
-        if (d.Options & coKeepSelection)
-            style |= ES_NOHIDESEL;
-        break;
-    case TControlKind::ProgressBar:
-        className = PROGRESS_CLASSW;
-        if (d.Options & coSmooth)
-            style |= PBS_SMOOTH;
-        break;
-    case TControlKind::ImageList:
-        return;
-    }
-
-    const RECT r = dpi::Scale(DesignRect(Index), FDpi);
-    HWND control = CreateWindowExW(
-        exStyle, className, L"", style, r.left, r.top, r.right - r.left, r.bottom - r.top, Parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(design::ControlId(Index))),
-        GetModuleHandleW(nullptr), nullptr);
-    if (!control)
-        throw EKeystripError("a control of the main window could not be created");
-    FControls[Index] = control;
-
-    switch (d.Kind) {
-    case TControlKind::Shape:
-        controls::SetShapeStyle(control, ToColorRef(d.Fill), ToColorRef(d.Border),
-                                d.Border == kNoColour ? 0 : std::max(1, dpi::Scale(1, FDpi)));
-        break;
-    case TControlKind::RichEdit:
-        SetWindowSubclass(control, TextViewProc, kTextViewSubclass,
-                          reinterpret_cast<DWORD_PTR>(this));
-        SendMessageW(control, EM_SETZOOM, 0, 0);
-        SendMessageW(control, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
-        break;
-    case TControlKind::Memo:
-        SetWindowSubclass(control, TextViewProc, kTextViewSubclass,
-                          reinterpret_cast<DWORD_PTR>(this));
-        SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
-        break;
-    case TControlKind::CheckListBox:
-        FProductsListBox.Attach(control);
-        FProductsListBox.SetMetrics(dpi::Scale(d.Margin, FDpi), FDpi);
-        FProductsListBox.OnClickCheck = [this] {
-            Dispatch(TControlHandler::ProductsListBoxClickCheck, FProductsListBox.Handle());
-        };
-        break;
-    default:
-        break;
-    }
-}
-
-void TMainForm::CreateFonts() {
-    const auto& w = design::Window();
-    const std::wstring face = WidePtr(w.FontName);
-    const int height = -dpi::Scale(w.FontHeight, FDpi);
-    auto make = [&](const wchar_t* name, BYTE charset) {
-        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, name);
-    };
-    FWindowFont.Reset(make(face.c_str(), DEFAULT_CHARSET));
-    FAnsiFont.Reset(make(face.c_str(), ANSI_CHARSET));
-    FCourierFont.Reset(make(L"Courier New", DEFAULT_CHARSET));
-}
-
-void TMainForm::ApplyFonts() {
-    for (int i = 0; i < ciCount; ++i) {
-        if (!FControls[i])
-            continue;
-        HFONT font = FWindowFont.Get();
-        switch (DesignOf(i).Font) {
-        case TControlFont::TahomaAnsi:
-            font = FAnsiFont.Get();
-            break;
-        case TControlFont::CourierNew:
-            font = FCourierFont.Get();
-            break;
-        case TControlFont::Window:
-            break;
-        }
-        SendMessageW(FControls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
-    SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FWindowFont.Get()), FALSE);
-}
-
-void TMainForm::LoadArtwork() {
-    HWND logo = FControls[ciLogoImage];
-    const RECT r = dpi::Scale(DesignRect(ciLogoImage), FDpi);
-    controls::SetImageBitmap(
-        logo, artwork::LoadBanner(FServices.Instance, FDpi, r.right - r.left, r.bottom - r.top));
-    FSymbolsImageList.Reset(artwork::CreateSymbolList(
-        FServices.Instance, FDpi, dpi::Scale(DesignOf(ciSymbolsImageList).Width, FDpi)));
-}
-
-void TMainForm::ApplyLayout() {
-    const auto& w = design::Window();
-    const RECT page = dpi::Scale(RECT{0, 0, w.PageWidth, w.PageHeight}, FDpi);
-    for (HWND p : FPages)
-        SetWindowPos(p, nullptr, 0, 0, page.right, page.bottom,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
-    for (int i = 0; i < ciCount; ++i) {
-        if (!FControls[i])
-            continue;
-        const RECT r = dpi::Scale(DesignRect(i), FDpi);
-        SetWindowPos(FControls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        const auto& d = DesignOf(i);
-        if (d.Kind == TControlKind::Shape)
-            controls::SetShapeStyle(FControls[i], ToColorRef(d.Fill), ToColorRef(d.Border),
-                                    d.Border == kNoColour ? 0 : std::max(1, dpi::Scale(1, FDpi)));
-        if (d.Kind == TControlKind::RichEdit) {
-            // The inner margin, on every side of the client area (which
-            // leaves out the scroll bar).
-            RECT inner;
-            GetClientRect(FControls[i], &inner);
-            const int margin = dpi::Scale(d.Margin, FDpi);
-            InflateRect(&inner, -margin, -margin);
-            SendMessageW(FControls[i], EM_SETRECT, 0, reinterpret_cast<LPARAM>(&inner));
-        }
-    }
-    FProductsListBox.SetMetrics(dpi::Scale(DesignOf(ciProductsListBox).Margin, FDpi), FDpi);
-}
-
-void TMainForm::ChangeDpi(int NewDpi, const RECT* Suggested) {
-    FDpi = NewDpi;
-    const auto& w = design::Window();
-    const SIZE size =
-        dpi::WindowSizeForClient(dpi::Scale(w.ClientWidth, FDpi), dpi::Scale(w.ClientHeight, FDpi),
-                                 kWindowStyle, kWindowExStyle, FDpi);
-    RECT current;
-    GetWindowRect(FHandle, &current);
-    const POINT at =
-        Suggested ? POINT{Suggested->left, Suggested->top} : POINT{current.left, current.top};
-    SetWindowPos(FHandle, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    // The frame may not scale as the calculation assumed: correct the window
-    // by what the client area misses.
-    RECT client;
-    GetClientRect(FHandle, &client);
-    const int dx = dpi::Scale(w.ClientWidth, FDpi) - client.right;
-    const int dy = dpi::Scale(w.ClientHeight, FDpi) - client.bottom;
-    if (dx != 0 || dy != 0)
-        SetWindowPos(FHandle, nullptr, 0, 0, size.cx + dx, size.cy + dy,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
-    CreateFonts();
-    ApplyFonts();
-    ApplyLayout();
-    LoadArtwork();
-    // The symbols shown so far, at the new size.
-    const auto shown = FSymbols;
-    for (const auto& [image, kind] : shown) {
-        controls::SetImageBitmap(image, nullptr);
-        SetSymbol(image, kind);
-    }
-    InvalidateRect(FHandle, nullptr, TRUE);
 }
 
 // --- messages ----------------------------------------------------------------
@@ -431,21 +98,10 @@ LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT msg, WPARAM wParam, LPA
     return 0;
 }
 
-LRESULT CALLBACK TMainForm::TextViewProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR, DWORD_PTR) {
-    if (msg == WM_GETDLGCODE) {
-        // Tab and Enter belong to the window: Tab moves on, Enter presses the
-        // default button. Arrows and the other keys stay with the view.
-        LRESULT code = DefSubclassProc(window, msg, wParam, lParam);
-        code &= ~static_cast<LRESULT>(DLGC_WANTTAB | DLGC_WANTALLKEYS);
-        return code;
-    }
-    if (msg == WM_NCDESTROY)
-        RemoveWindowSubclass(window, TextViewProc, kTextViewSubclass);
-    return DefSubclassProc(window, msg, wParam, lParam);
-}
-
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (FBuilder.HandleMessage(msg, wParam, lParam, result))
+        return result;
     switch (msg) {
     case WM_COMMAND:
         Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
@@ -462,48 +118,6 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
-    case WM_MEASUREITEM: {
-        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (design::IndexFromId(static_cast<int>(item->CtlID)) == ciProductsListBox) {
-            item->itemHeight =
-                static_cast<UINT>(dpi::Scale(DesignOf(ciProductsListBox).Margin, FDpi));
-            return TRUE;
-        }
-        break;
-    }
-    case WM_DRAWITEM: {
-        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        if (item->hwndItem == FProductsListBox.Handle()) {
-            FProductsListBox.DrawItem(*item);
-            return TRUE;
-        }
-        break;
-    }
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        const HWND control = reinterpret_cast<HWND>(lParam);
-        if (control == FControls[ciSuccessMemo]) {
-            // The report is read-only but keeps the window colour.
-            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(FWindowBrush.Get());
-        }
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, ToColorRef(design::Window().PanelColour));
-        return reinterpret_cast<LRESULT>(FPanelBrush.Get());
-    }
-    case WM_CTLCOLORBTN:
-        SetBkColor(reinterpret_cast<HDC>(wParam), ToColorRef(design::Window().PanelColour));
-        return reinterpret_cast<LRESULT>(FPanelBrush.Get());
-    case WM_ERASEBKGND: {
-        RECT r;
-        GetClientRect(FHandle, &r);
-        HBRUSH brush = CreateSolidBrush(ToColorRef(design::Window().Colour));
-        FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
-        DeleteObject(brush);
-        return 1;
-    }
     case WM_SETCURSOR:
         if (FApplication.ApplyCursor())
             return TRUE;
@@ -543,9 +157,6 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         FocusActivePage();
         return 0;
-    case WM_DPICHANGED:
-        ChangeDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
-        return 0;
     case WM_CLOSE:
         Close();
         return 0;
@@ -559,7 +170,8 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TMainForm::FocusActivePage() {
     HWND focus = FLastFocus;
     const int page = ActivePage();
-    if (!focus || !IsWindow(focus) || page < 0 || GetParent(focus) != FPages[page] ||
+    if (!focus || !IsWindow(focus) || page < 0 ||
+        GetParent(focus) != controls::PageAt(FControls[ciNotebook], page) ||
         !IsWindowEnabled(focus) || !(GetWindowLongPtrW(focus, GWL_STYLE) & WS_VISIBLE))
         focus = GetNextDlgTabItem(FHandle, nullptr, FALSE);
     if (focus && IsChild(FHandle, focus))
@@ -986,7 +598,7 @@ void TMainForm::ProductsListBoxContextPopup(POINT At) {
         if (row < 0 || SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
                                     reinterpret_cast<LPARAM>(&item)) == LB_ERR)
             return;
-        At = POINT{item.left + dpi::Scale(16, FDpi), item.bottom};
+        At = POINT{item.left + dpi::Scale(16, FBuilder.Dpi()), item.bottom};
         ClientToScreen(list, &At);
     } else {
         POINT client = At;
@@ -1014,34 +626,11 @@ void TMainForm::PreviewRow(int Row) {
         return;
     TRunExtras::TRun run(*FExtras, *FProducts, false);
     ShowProductPreview(FHandle, *FProducts, item, ReadProductPreviewTexts(*FStrings).Window,
-                       FCourierFont.Get(), FWindowFont.Get(), FDpi);
+                       FBuilder.Dpi());
 }
 
 void TMainForm::SetSymbol(HWND Image, TSymbolKind Kind) {
-    if (!Image)
-        return;
-    const int size = dpi::Scale(design::kSymbolSize, FDpi);
-    HBITMAP bitmap = controls::ImageBitmap(Image);
-    BITMAP bm{};
-    if (bitmap)
-        GetObjectW(bitmap, sizeof(bm), &bm);
-    if (!bitmap || bm.bmWidth != size || bm.bmHeight != size) {
-        bitmap = artwork::CreateBitmap24(size, size);
-        controls::SetImageBitmap(Image, bitmap);
-    }
-    if (Kind != skSuccess && Kind != skWarning && Kind != skError)
-        return;
-    FSymbols[Image] = Kind;
-    if (!FSymbolsImageList)
-        return;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    ImageList_Draw(FSymbolsImageList.Get(), Kind, dc, 0, 0, ILD_NORMAL);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    InvalidateRect(Image, nullptr, FALSE);
+    FBuilder.DrawSymbol(Image, Kind);
 }
 
 bool TMainForm::IsSafeMode() {

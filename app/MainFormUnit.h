@@ -4,13 +4,14 @@
 // error page with a code; and the silent removal of one named product.
 //
 // The window is built from the design tables (MainFormDesign) and scaled to
-// the resolution of its monitor. The runs are synchronous: they execute
-// inside the button handlers and process no messages until they end.
+// the resolution of its monitor by TFormBuilder; this class is the flow. The
+// runs are synchronous: they execute inside the button handlers and process
+// no messages until they end.
 #pragma once
 
 #include "app/Application.h"
 #include "app/CheckListBox.h"
-#include "app/GdiHandle.h"
+#include "app/FormBuilder.h"
 #include "app/InterfaceTexts.h"
 #include "app/MainFormDesign.h"
 #include "app/RunExtras.h"
@@ -24,7 +25,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,7 +71,7 @@ public:
     HWND Handle() const { return FHandle; }
     HWND Control(TControlIndex Index) const { return FControls[Index]; }
     TCheckListBox& ProductsListBox() { return FProductsListBox; }
-    HIMAGELIST SymbolsImageList() const { return FSymbolsImageList.Get(); }
+    HIMAGELIST SymbolsImageList() const { return FBuilder.SymbolsImageList(); }
 
     // Event handlers, bound to the controls by the design.
     void FormCreate();
@@ -114,7 +114,7 @@ public:
     int UpdateCount() const { return FUpdateCount; }
     int ActivePage() const;
     HWND DefaultButton() const { return FDefaultButton; }
-    int Dpi() const { return FDpi; }
+    int Dpi() const { return FBuilder.Dpi(); }
     // What the run has come to so far, for the log and the exit code.
     TRunOutcome& Outcome() { return FOutcome; }
     // Closes the window: the close box and every Exit, Cancel, Ok and Close button.
@@ -122,17 +122,7 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK TextViewProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    void CreateControls();
-    void CreateControl(int Index, HWND Parent);
-    void CreateFonts();
-    void ApplyFonts();
-    void LoadArtwork();
-    void ApplyLayout();
-    void ChangeDpi(int NewDpi, const RECT* Suggested);
-    HWND ParentOf(int Index) const;
     void Command(int Id, int Code, HWND Sender);
     void Dispatch(TControlHandler Handler, HWND Sender);
     void ShowPage(int Index);
@@ -147,16 +137,11 @@ private:
     TApplication& FApplication;
     TMainFormServices FServices;
     HWND FHandle = nullptr;
-    HWND FControls[ciCount] = {};
-    HWND FPages[piCount] = {};
     TCheckListBox FProductsListBox;
-    TImageList FSymbolsImageList;
-    TFont FWindowFont, FAnsiFont, FCourierFont;
-    TBrush FWindowBrush, FPanelBrush;
+    TFormBuilder FBuilder;
+    const TFormBuilder::TControls& FControls; // the builder's, by design index
     HWND FDefaultButton = nullptr;
     HWND FLastFocus = nullptr;
-    int FDpi = 96;
-    std::map<HWND, TSymbolKind> FSymbols; // what SetSymbol last put into each image
 
     std::unique_ptr<TZolvaProducts> FProducts;
     int FUpdateCount = 0;

@@ -16,6 +16,7 @@ TProductPreviewTexts ReadProductPreviewTexts(const TInterfaceTexts& Strings) {
         Strings.ReadString(u"MainForm", u"ProductsPreviewItem", u"Show what will be removed\u2026");
     texts.Window.Title =
         Strings.ReadString(u"PreviewForm", u"PreviewForm", u"What will be removed");
+    texts.Window.Copy = Strings.ReadString(u"PreviewForm", u"PreviewCopyButton", u"&Copy");
     texts.Window.Close = Strings.ReadString(u"PreviewForm", u"PreviewCloseButton", u"&Close");
     return texts;
 }
@@ -34,11 +35,12 @@ bool ChooseProductPreview(HWND Owner, const std::u16string& MenuItem, POINT At) 
 }
 
 void ShowProductPreview(HWND Owner, TZolvaProducts& Products, pZolvaProductsItem Item,
-                        const TPreviewTexts& Texts, HFONT ReportFont, HFONT WindowFont, int Dpi) {
+                        const TPreviewTexts& Texts, int Dpi) {
     TActivityLogger log;
-    Products.Inspect(Item, &log);
-    TPreviewWindow::Show(Owner, Texts, log.Export({eoInfo, eoWarning, eoError}), ReportFont,
-                         WindowFont, Dpi);
+    std::vector<TPreviewProduct> record(1);
+    Products.Inspect(Item, &log, &record.front());
+    TPreviewWindow::Show(Owner, Texts, log.Export({eoInfo, eoWarning, eoError}), std::move(record),
+                         Dpi);
 }
 
 } // namespace keystrip

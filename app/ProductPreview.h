@@ -27,6 +27,6 @@ bool ChooseProductPreview(HWND Owner, const std::u16string& MenuItem, POINT At);
 
 // Runs the preview of Item and shows it until its window is closed.
 void ShowProductPreview(HWND Owner, TZolvaProducts& Products, pZolvaProductsItem Item,
-                        const TPreviewTexts& Texts, HFONT ReportFont, HFONT WindowFont, int Dpi);
+                        const TPreviewTexts& Texts, int Dpi);
 
 } // namespace keystrip

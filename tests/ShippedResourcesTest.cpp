@@ -381,7 +381,15 @@ TEST(ShippedStringsTest, HoldsExactlyTheCaptionsAndMessages) {
         "",
         "[PreviewForm]",
         "PreviewForm=What will be removed",
+        "PreviewCopyButton=&Copy",
         "PreviewCloseButton=&Close",
+        "",
+        "[Accessibility]",
+        "Success=Success",
+        "Warning=Warning",
+        "Error=Error",
+        "Check=Check",
+        "Uncheck=Uncheck",
     };
     EXPECT_EQ(lines, expected);
 }

@@ -20,9 +20,10 @@
 //   WizardDriver dismiss               presses OK in that message box (exit 1 if none),
 //                                      whichever window has the keyboard
 //   WizardDriver preview [seconds]     until the preview window shows; prints its title,
-//                                      whether the wizard is disabled behind it, the
-//                                      report's read-only state, the Close button's
-//                                      caption, then the report (exit 1 on timeout)
+//                                      whether the wizard is disabled behind it, its tree's
+//                                      class and number of items, the Copy and Close
+//                                      buttons' captions, then the report that Copy puts on
+//                                      the clipboard (exit 1 on timeout)
 //   WizardDriver guard root key on|off in the 32-bit view, "on" gives the key a DACL that
 //                                      denies KEY_SET_VALUE to everyone, "off" one that
 //                                      allows everything (for a removal rule that fails)
@@ -300,19 +301,34 @@ int Preview(double seconds) {
     do {
         HWND window = FindWindowW(L"TPreviewForm", nullptr);
         if (window && IsWindowVisible(window)) {
-            HWND report = GetDlgItem(window, 101);
+            HWND tree = GetDlgItem(window, 101);
+            HWND copy = GetDlgItem(window, 102);
             HWND close = GetDlgItem(window, IDCANCEL);
-            if (!report || !close)
+            if (!tree || !copy || !close)
                 return 1;
-            // The report's font is a handle of the wizard's process, out of
-            // this one's reach: the screenshot shows it.
+            wchar_t treeClass[64] = L"";
+            GetClassNameW(tree, treeClass, 64);
+            // Copy puts the plain-text report on the clipboard (pressed without
+            // taking the focus from the tree).
+            SendMessageW(window, WM_COMMAND, MAKEWPARAM(102, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(copy));
+            std::string report;
+            if (OpenClipboard(nullptr)) {
+                if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+                    if (const auto* text = static_cast<const char16_t*>(GlobalLock(data))) {
+                        report = Utf16ToUtf8(text);
+                        GlobalUnlock(data);
+                    }
+                }
+                CloseClipboard();
+            }
             HWND owner = GetWindow(window, GW_OWNER);
             const std::string out =
                 "title=" + Text(window) +
                 "\nowner.enabled=" + (owner && IsWindowEnabled(owner) ? "1" : "0") +
-                "\nreport.readonly=" +
-                ((GetWindowLongW(report, GWL_STYLE) & ES_READONLY) ? "1" : "0") +
-                "\nclose=" + Text(close) + "\n\n" + Text(report);
+                "\ntree=" + Utf16ToUtf8(std::u16string(treeClass, treeClass + wcslen(treeClass))) +
+                "\ntree.items=" + std::to_string(SendMessageW(tree, TVM_GETCOUNT, 0, 0)) +
+                "\ncopy=" + Text(copy) + "\nclose=" + Text(close) + "\n\n" + report;
             std::fwrite(out.data(), 1, out.size(), stdout);
             return 0;
         }

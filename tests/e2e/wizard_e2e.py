@@ -642,6 +642,13 @@ def scenario_dpi(wine, args, products):
         wine.flush()
 
 
+def set_logpixels(wine, dpi):
+    result = wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                      "REG_DWORD", "/d", str(dpi), "/f")
+    check(result.returncode == 0, "LogPixels not set")
+    wine.flush()
+
+
 def planter(wine, *command):
     result = wine.run(os.path.join(wine.args.bin, "HostilePlanter.exe"), *command)
     check(result.returncode == 0, "HostilePlanter %s: %s" % (" ".join(command), result.stderr))
@@ -814,10 +821,17 @@ def preview_window(wine, args, product, shot=None):
     facts = dict(line.partition("=")[::2] for line in head.splitlines())
     check(facts["title"] == "What will be removed", "preview title: %s" % facts["title"])
     check(facts["owner.enabled"] == "0", "the wizard is not disabled behind the preview")
-    check(facts["report.readonly"] == "1", "the preview's report can be edited")
+    check(facts["tree"] == "SysTreeView32", "the preview shows no tree: %s" % facts["tree"])
+    # The product, its rules' targets (its first level open).
+    check(int(facts["tree.items"]) == 1 + len(product["removal"]),
+          "the tree's first level: %s items" % facts["tree.items"])
+    check(facts["copy"] == "&Copy", "copy button: %s" % facts["copy"])
     check(facts["close"] == "&Close", "close button: %s" % facts["close"])
     check_preview_report(report, product)
     if shot:
+        # Open the first target with everything below it, from the keyboard.
+        subprocess.run(["xdotool", "key", "--delay", "150", "Down", "KP_Multiply"],
+                       check=True, timeout=10)
         time.sleep(0.5)
         out = subprocess.run(["xdotool", "search", "--name", "^What will be removed$"],
                              capture_output=True, text=True).stdout.split()
@@ -875,6 +889,24 @@ def scenario_preview(wine, args, products):
     keys("alt+F4")
     finish(process)
     expect_registry(wine, planted, "after the previews")
+
+    # The preview window at 144 pixels per inch.
+    try:
+        set_logpixels(wine, 144)
+        process = to_products_page(wine, args)
+        for _ in range(8):
+            if wine.state()["focus"] == "ProductsListBox":
+                break
+            keys("Tab")
+        keys("Home", *["Down"] * row, "shift+F10")
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "key", "--delay", "80", "Down", "Return"], check=True,
+                       timeout=10)
+        preview_window(wine, args, product, "preview-144dpi")
+        keys("alt+F4")
+        finish(process)
+    finally:
+        set_logpixels(wine, 96)
 
     # -preview in the wizard: the removal step previews, the result page says so.
     process = to_products_page(wine, args, "-preview")

@@ -191,6 +191,47 @@ protected:
     }
 
     HWND C(TControlIndex index) const { return Form->Control(index); }
+
+    // The window shown and active, as a user meets it, for the keyboard.
+    TMainForm& Open() {
+        Create();
+        ShowWindow(Form->Handle(), SW_SHOWNORMAL);
+        SetForegroundWindow(Form->Handle());
+        SetActiveWindow(Form->Handle());
+        Pump();
+        return *Form;
+    }
+
+    void Pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT)
+                break;
+            DispatchForWindow(Form->Handle(), msg);
+        }
+    }
+
+    // A key as the loop receives it, addressed to the focused control.
+    void Key(UINT message, WPARAM key, LPARAM flags = 0) {
+        MSG msg{};
+        msg.hwnd = GetFocus();
+        msg.message = message;
+        msg.wParam = key;
+        msg.lParam = flags | 1;
+        DispatchForWindow(Form->Handle(), msg);
+    }
+    void Press(WPARAM key) { Key(WM_KEYDOWN, key); }
+    void Alt(wchar_t letter) { Key(WM_SYSCHAR, letter, 1 << 29); }
+
+    std::vector<TControlIndex> TabCycle(int steps) {
+        std::vector<TControlIndex> seen;
+        for (int i = 0; i < steps; ++i) {
+            Press(VK_TAB);
+            seen.push_back(
+                static_cast<TControlIndex>(design::IndexFromId(GetDlgCtrlID(GetFocus()))));
+        }
+        return seen;
+    }
     void Click(TControlIndex index) { SendMessageW(C(index), BM_CLICK, 0, 0); }
 
     // The user clicking the tick box of a row.
