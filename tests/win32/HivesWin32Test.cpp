@@ -54,30 +54,19 @@ TEST(HivesWin32Test, AnEntryWhoseNameHoldsANulIsReadWholeAndSkipped) {
     ProfileListEntry planted(name);
     Win32Registry registry;
     Win32Hives hives;
-
-    RegKey list = 0;
-    ASSERT_EQ(hives.OpenProfileList(list), kErrorSuccess);
-    RegKeyHandle listKey(registry, list);
-    std::vector<std::u16string> names;
-    std::u16string entry;
-    for (uint32_t index = 0; registry.EnumSubKey(list, index, entry) == kErrorSuccess; ++index)
-        names.push_back(entry);
-    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), kRunning), names.end());
-
     TActivityLogger log;
     TUserProfiles profiles(registry, hives, &log);
     profiles.Open();
-    bool skipped = false;
+    // Read cut at the NUL, the entry would be a second copy of Wine's own.
+    int skipped = 0;
+    int running = 0;
     for (const auto& outcome : profiles.Outcomes()) {
         EXPECT_NE(outcome.State, TProfileState::psLoadedForRun) << "nothing is loaded";
-        if (outcome.Sid == name)
-            skipped = outcome.State == TProfileState::psSkipped;
-        if (outcome.Sid == kRunning && outcome.HiveName == kRunning) {
-            EXPECT_EQ(outcome.State, TProfileState::psLoaded);
-        }
+        skipped += outcome.Sid == name && outcome.State == TProfileState::psSkipped;
+        running += outcome.HiveName == kRunning && outcome.State == TProfileState::psLoaded;
     }
-    EXPECT_TRUE(skipped);
+    EXPECT_EQ(skipped, 1);
+    EXPECT_EQ(running, 1);
 }
 
 TEST(HivesWin32Test, FoldersAreExpandedAndHiveFilesLookedAtStepByStep) {
