@@ -17,34 +17,21 @@
 #include "common/Utf.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "rules/ZolvaProductInspector.h"
+#include "tests/bench/BenchTiming.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 namespace {
 
 using namespace keystrip;
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::Milliseconds;
 
 const std::u16string kTop = u"SOFTWARE\\ZolvaBench\\Tree";
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-template <typename Run> double Milliseconds(Run run) {
-    const auto start = Clock::now();
-    run();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // Dispatches what is waiting (the paints among it).
 void Settle() {
@@ -55,14 +42,14 @@ void Settle() {
     }
 }
 
-void Plant(platform::MemoryRegistry& registry, int children, int below) {
-    registry.SetDword(platform::kHkeyLocalMachine, kTop, u"v", 1);
+void Plant(platform::IRegistry& registry, int children, int below) {
+    bench::Plant(registry, platform::kHkeyLocalMachine, kTop, u"v");
     for (int c = 0; c < children; ++c) {
         const std::u16string child = kTop + u"\\C" + U16(std::to_string(c));
-        registry.SetDword(platform::kHkeyLocalMachine, child, u"v", 1);
+        bench::Plant(registry, platform::kHkeyLocalMachine, child, u"v");
         for (int g = 0; g < below; ++g)
-            registry.SetDword(platform::kHkeyLocalMachine, child + u"\\G" + U16(std::to_string(g)),
-                              u"v", 1);
+            bench::Plant(registry, platform::kHkeyLocalMachine,
+                         child + u"\\G" + U16(std::to_string(g)), u"v");
     }
 }
 
