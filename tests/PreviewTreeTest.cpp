@@ -110,10 +110,10 @@ TEST_P(PreviewTreeTest, ASubkeyTheWalkCannotOpenIsLeftOutAtItsParent) {
                                  kKeyAllAccess | kDelete);
     TZolvaProduct product(u"P");
     product.AddRemoval(rkLocalMachine, Key(rkLocalMachine, u"Product"), u"", raCompleteKey);
-    EXPECT_EQ(Labels(product), (std::vector<std::u16string>{
-                                   u"P", u"  " + Hklm() + u"\\Product (2 keys, 0 values)",
-                                   u"    Sub (1 key, 0 values; part of it cannot be read)",
-                                   u"      Locked (left alone: it cannot be opened)"}));
+    EXPECT_EQ(Labels(product),
+              (std::vector<std::u16string>{u"P", u"  " + Hklm() + u"\\Product (2 keys, 0 values)",
+                                           u"    Sub (1 key, 0 values; part of it cannot be read)",
+                                           u"      Locked (left alone: it cannot be opened)"}));
     EXPECT_NE(Report.find("part of it cannot be read"), std::string::npos) << Report;
 }
 
@@ -122,8 +122,8 @@ TEST_P(PreviewTreeTest, ALargeTreeHoldsEveryKeyOnceBelowItsParent) {
     for (int a = 0; a < 20; ++a)
         for (int b = 0; b < 20; ++b)
             Scratch().SetDword(rkLocalMachine,
-                               U16("Big\\A" + std::to_string(a) + "\\B" + std::to_string(b)),
-                               u"n", 1);
+                               U16("Big\\A" + std::to_string(a) + "\\B" + std::to_string(b)), u"n",
+                               1);
     TZolvaProduct product(u"P");
     product.AddRemoval(rkLocalMachine, Key(rkLocalMachine, u"Big"), u"", raCompleteKey);
     const std::vector<std::u16string> labels = Labels(product);
