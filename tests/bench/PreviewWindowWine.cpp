@@ -75,16 +75,12 @@ double TextPreview(platform::IRegistry& registry, TZolvaProduct& product) {
     });
 }
 
-struct TreeTimes {
-    double Open = 0;
-    double Expand = 0;
-    size_t Items = 0;
-};
-
-TreeTimes TreePreview(platform::IRegistry& registry, TZolvaProduct& product) {
-    TreeTimes times;
+// The tree window shown, then its widest key opened: both times, and the
+// tree's items then.
+size_t TreePreview(platform::IRegistry& registry, TZolvaProduct& product, std::vector<double>& open,
+                   std::vector<double>& expand) {
     std::unique_ptr<TPreviewWindow> window;
-    times.Open = Milliseconds([&] {
+    open.push_back(Milliseconds([&] {
         TActivityLogger log;
         std::vector<TPreviewProduct> record(1);
         TZolvaProductInspector inspector(&product, &log, registry);
@@ -96,22 +92,22 @@ TreeTimes TreePreview(platform::IRegistry& registry, TZolvaProduct& product) {
         ShowWindow(window->Handle(), SW_SHOWNORMAL);
         UpdateWindow(window->Handle());
         Settle();
-    });
+    }));
     const HWND tree = window->Tree();
     auto next = [tree](HTREEITEM item, UINT relation) {
         return reinterpret_cast<HTREEITEM>(
             SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
     };
     HTREEITEM target = next(next(nullptr, TVGN_ROOT), TVGN_CHILD);
-    times.Expand = Milliseconds([&] {
+    expand.push_back(Milliseconds([&] {
         SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
         UpdateWindow(window->Handle());
         Settle();
-    });
-    times.Items = static_cast<size_t>(SendMessageW(tree, TVM_GETCOUNT, 0, 0));
+    }));
+    const auto items = static_cast<size_t>(SendMessageW(tree, TVM_GETCOUNT, 0, 0));
     window.reset();
     Settle();
-    return times;
+    return items;
 }
 
 void Shape(int children, int below) {
@@ -123,10 +119,7 @@ void Shape(int children, int below) {
     size_t items = 0;
     for (int round = 0; round < 3; ++round) {
         text.push_back(TextPreview(registry, product));
-        const TreeTimes times = TreePreview(registry, product);
-        open.push_back(times.Open);
-        expand.push_back(times.Expand);
-        items = times.Items;
+        items = TreePreview(registry, product, open, expand);
     }
     const double t = Median(text), o = Median(open), e = Median(expand);
     std::printf("%d subkeys of %d keys each (%d keys), medians of 3 rounds\n", children, below + 1,
