@@ -70,7 +70,7 @@ TEST_P(PreviewTreeTest, HoldsWhatTheReportCountsAndMarksRefusalsWhereTheyAre) {
     const std::u16string hkcu = u"HKEY_CURRENT_USER\\" + Key(rkCurrentUser, u"");
     // The link's target is the kernel's name of the key, which differs by registry.
     ASSERT_GT(labels.size(), 3u);
-    const std::u16string link = labels[3];
+    const std::u16string& link = labels[3];
     EXPECT_EQ(link.rfind(u"    Link (registry link to \\REGISTRY\\", 0), 0u) << Utf16ToUtf8(link);
     EXPECT_NE(link.find(u"\\Victim, not followed)"), std::u16string::npos) << Utf16ToUtf8(link);
     const std::u16string reason = u"the way to it leads through a registry link";
@@ -97,7 +97,7 @@ TEST_P(PreviewTreeTest, HoldsWhatTheReportCountsAndMarksRefusalsWhereTheyAre) {
     // The report counts the same.
     for (const std::string& line :
          {"Key \"" + Utf16ToUtf8(hklm) + "\\Office\" would be deleted (6 keys, 3 values)",
-          "Name \"" + Utf16ToUtf8(hkcu) + "\\Run\\Office\" would be deleted (REG_SZ, 22 bytes)",
+          "Name \"" + Utf16ToUtf8(hkcu) + R"(\Run\Office" would be deleted (REG_SZ, 22 bytes))",
           "would not be deleted (" + Utf16ToUtf8(reason) + ")"})
         EXPECT_NE(Report.find(line), std::string::npos) << line << "\n" << Report;
 }
