@@ -135,7 +135,7 @@ TEST_F(PreviewWindowTest, ALargeTreeIsFilledOnlyWhereItIsOpenedABatchAtATime) {
     EXPECT_EQ(count(), 3);
     HTREEITEM target = Next(tree, Next(tree, nullptr, TVGN_ROOT), TVGN_CHILD);
     SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
-    const LRESULT opened = static_cast<LRESULT>(3 + batch + 1);
+    const auto opened = static_cast<LRESULT>(3 + batch + 1);
     EXPECT_EQ(count(), opened);
     auto children = [&] {
         std::vector<std::u16string> out;
