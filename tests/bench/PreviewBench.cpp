@@ -11,16 +11,13 @@
 // planted traces (planted again before each removal); medians are printed.
 // The preview runs twice a round: for the report alone, as the text preview
 // and -preview do, and recording every key and value as well, as the preview
-// window does. With a number N on the command line it then previews one key
-// with a tree of N keys (a thousand children with the rest below them, a value
-// on each key), the same two ways, and prints what the record holds.
-#include "common/Utf.h"
+// window does.
 #include "definitions/ZolvaProducts.h"
 #include "platform/EmbeddedResources.h"
 #include "resources/ShippedResources.h"
 #include "rules/PreviewRecord.h"
 #include "rules/RegistryAccess.h"
-#include "rules/ZolvaProductInspector.h"
+#include "tests/bench/BenchTiming.h"
 #include "tests/bench/CountingRegistry.h"
 
 #ifdef _WIN32
@@ -29,33 +26,20 @@
 #include "platform/doubles/MemoryRegistry.h"
 #endif
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace {
 
 using namespace keystrip;
 using namespace keystrip::platform;
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::Milliseconds;
+using bench::Plant;
 
 RegKey Root(TZolvaProductRootKey root) {
     const RegKey roots[] = {kHkeyClassesRoot, kHkeyCurrentUser, kHkeyLocalMachine, kHkeyUsers};
     return root < 4 ? roots[root] : kHkeyClassesRoot;
-}
-
-// Creates the key (and its path) and sets a string value on it.
-void Plant(IRegistry& registry, RegKey root, const std::u16string& path,
-           const std::u16string& name) {
-    RegKey key = 0;
-    bool created = false;
-    if (registry.CreateKey(root, path, 0, kKeyAllAccess, key, created) != kErrorSuccess)
-        return;
-    registry.SetValue(key, name, kRegSz, {'x', 0, 0, 0});
-    registry.CloseKey(key);
 }
 
 void PlantTraces(IRegistry& registry, TZolvaProducts& products) {
@@ -76,79 +60,9 @@ void PlantTraces(IRegistry& registry, TZolvaProducts& products) {
     }
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-template <typename Run> double Milliseconds(Run run) {
-    const auto start = Clock::now();
-    run();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Below HKLM\SOFTWARE\ZolvaBench\Tree: Keys keys in all, each with one value.
-uint64_t PlantTree(IRegistry& registry, int keys) {
-    const std::u16string top = u"SOFTWARE\\ZolvaBench\\Tree";
-    int planted = 0;
-    Plant(registry, kHkeyLocalMachine, top, u"v");
-    ++planted;
-    const int children = std::min(1000, keys - 1);
-    for (int c = 0; c < children && planted < keys; ++c) {
-        const std::u16string child = top + u"\\C" + U16(std::to_string(c));
-        Plant(registry, kHkeyLocalMachine, child, u"v");
-        ++planted;
-        const int below = (keys - 1 - children) / std::max(1, children) +
-                          (c < (keys - 1 - children) % std::max(1, children) ? 1 : 0);
-        for (int g = 0; g < below; ++g, ++planted)
-            Plant(registry, kHkeyLocalMachine, child + u"\\G" + U16(std::to_string(g)), u"v");
-    }
-    return static_cast<uint64_t>(planted);
-}
-
-int LargeTree(IRegistry& registry, int keys) {
-    const uint64_t planted = PlantTree(registry, keys);
-    TZolvaProduct product(u"Zolva Bench");
-    product.AddRemoval(rkLocalMachine, u"SOFTWARE\\ZolvaBench\\Tree", u"", raCompleteKey);
-    std::vector<double> report, recorded;
-    TPreviewProduct record;
-    for (int round = 0; round < 5; ++round) {
-        report.push_back(Milliseconds([&] {
-            TActivityLogger log;
-            TZolvaProductInspector(&product, &log, registry).ProductInspected();
-        }));
-        recorded.push_back(Milliseconds([&] {
-            TActivityLogger log;
-            TZolvaProductInspector inspector(&product, &log, registry);
-            inspector.SetRecord(&record);
-            inspector.ProductInspected();
-        }));
-    }
-    const TPreviewRule& rule = record.Rules.at(0);
-    if (rule.Keys != planted || rule.Values != planted) {
-        std::fprintf(stderr, "the record holds %llu keys and %llu values of %llu\n",
-                     static_cast<unsigned long long>(rule.Keys),
-                     static_cast<unsigned long long>(rule.Values),
-                     static_cast<unsigned long long>(planted));
-        return 1;
-    }
-    size_t bytes = sizeof(TPreviewRule) + rule.Tree.capacity() * sizeof(TPreviewKey) +
-                   rule.KeyValues.capacity() * sizeof(TPreviewValue);
-    for (const auto& key : rule.Tree)
-        bytes += key.Name.capacity() * sizeof(char16_t);
-    const double r = Median(report), w = Median(recorded);
-    std::printf("one key with %llu keys below it, medians of 5 runs\n",
-                static_cast<unsigned long long>(planted));
-    std::printf("preview, report alone  %8.2f ms\n", r);
-    std::printf("preview with record    %8.2f ms  (%.2f times the report alone)\n", w, w / r);
-    std::printf("record: %zu keys, %zu values, about %.1f MB\n", rule.Tree.size(),
-                rule.KeyValues.size(), static_cast<double>(bytes) / 1e6);
-    return 0;
-}
-
 } // namespace
 
-int main(int argc, char** argv) {
+int main() {
 #ifdef _WIN32
     Win32Registry real;
 #else
@@ -206,7 +120,5 @@ int main(int argc, char** argv) {
     std::printf("removal   %8.2f ms  %6llu registry calls\n", r, removalCalls);
     std::printf("preview / detection %.1f, preview / removal %.2f, recorded / preview %.2f\n",
                 p / d, p / r, w / p);
-    if (argc > 1)
-        return LargeTree(real, std::atoi(argv[1]));
     return 0;
 }

@@ -17,34 +17,21 @@
 #include "common/Utf.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "rules/ZolvaProductInspector.h"
+#include "tests/bench/BenchTiming.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 namespace {
 
 using namespace keystrip;
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::Milliseconds;
 
 const std::u16string kTop = u"SOFTWARE\\ZolvaBench\\Tree";
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-template <typename Run> double Milliseconds(Run run) {
-    const auto start = Clock::now();
-    run();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // Dispatches what is waiting (the paints among it).
 void Settle() {
@@ -55,14 +42,14 @@ void Settle() {
     }
 }
 
-void Plant(platform::MemoryRegistry& registry, int children, int below) {
-    registry.SetDword(platform::kHkeyLocalMachine, kTop, u"v", 1);
+void Plant(platform::IRegistry& registry, int children, int below) {
+    bench::Plant(registry, platform::kHkeyLocalMachine, kTop, u"v");
     for (int c = 0; c < children; ++c) {
         const std::u16string child = kTop + u"\\C" + U16(std::to_string(c));
-        registry.SetDword(platform::kHkeyLocalMachine, child, u"v", 1);
+        bench::Plant(registry, platform::kHkeyLocalMachine, child, u"v");
         for (int g = 0; g < below; ++g)
-            registry.SetDword(platform::kHkeyLocalMachine, child + u"\\G" + U16(std::to_string(g)),
-                              u"v", 1);
+            bench::Plant(registry, platform::kHkeyLocalMachine,
+                         child + u"\\G" + U16(std::to_string(g)), u"v");
     }
 }
 
@@ -88,16 +75,12 @@ double TextPreview(platform::IRegistry& registry, TZolvaProduct& product) {
     });
 }
 
-struct TreeTimes {
-    double Open = 0;
-    double Expand = 0;
-    size_t Items = 0;
-};
-
-TreeTimes TreePreview(platform::IRegistry& registry, TZolvaProduct& product) {
-    TreeTimes times;
+// The tree window shown, then its widest key opened: both times, and the
+// tree's items then.
+size_t TreePreview(platform::IRegistry& registry, TZolvaProduct& product, std::vector<double>& open,
+                   std::vector<double>& expand) {
     std::unique_ptr<TPreviewWindow> window;
-    times.Open = Milliseconds([&] {
+    open.push_back(Milliseconds([&] {
         TActivityLogger log;
         std::vector<TPreviewProduct> record(1);
         TZolvaProductInspector inspector(&product, &log, registry);
@@ -109,22 +92,22 @@ TreeTimes TreePreview(platform::IRegistry& registry, TZolvaProduct& product) {
         ShowWindow(window->Handle(), SW_SHOWNORMAL);
         UpdateWindow(window->Handle());
         Settle();
-    });
+    }));
     const HWND tree = window->Tree();
     auto next = [tree](HTREEITEM item, UINT relation) {
         return reinterpret_cast<HTREEITEM>(
             SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
     };
     HTREEITEM target = next(next(nullptr, TVGN_ROOT), TVGN_CHILD);
-    times.Expand = Milliseconds([&] {
+    expand.push_back(Milliseconds([&] {
         SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
         UpdateWindow(window->Handle());
         Settle();
-    });
-    times.Items = static_cast<size_t>(SendMessageW(tree, TVM_GETCOUNT, 0, 0));
+    }));
+    const auto items = static_cast<size_t>(SendMessageW(tree, TVM_GETCOUNT, 0, 0));
     window.reset();
     Settle();
-    return times;
+    return items;
 }
 
 void Shape(int children, int below) {
@@ -136,10 +119,7 @@ void Shape(int children, int below) {
     size_t items = 0;
     for (int round = 0; round < 3; ++round) {
         text.push_back(TextPreview(registry, product));
-        const TreeTimes times = TreePreview(registry, product);
-        open.push_back(times.Open);
-        expand.push_back(times.Expand);
-        items = times.Items;
+        items = TreePreview(registry, product, open, expand);
     }
     const double t = Median(text), o = Median(open), e = Median(expand);
     std::printf("%d subkeys of %d keys each (%d keys), medians of 3 rounds\n", children, below + 1,

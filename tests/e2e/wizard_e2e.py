@@ -642,13 +642,6 @@ def scenario_dpi(wine, args, products):
         wine.flush()
 
 
-def set_logpixels(wine, dpi):
-    result = wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
-                      "REG_DWORD", "/d", str(dpi), "/f")
-    check(result.returncode == 0, "LogPixels not set")
-    wine.flush()
-
-
 def planter(wine, *command):
     result = wine.run(os.path.join(wine.args.bin, "HostilePlanter.exe"), *command)
     check(result.returncode == 0, "HostilePlanter %s: %s" % (" ".join(command), result.stderr))
@@ -889,24 +882,6 @@ def scenario_preview(wine, args, products):
     keys("alt+F4")
     finish(process)
     expect_registry(wine, planted, "after the previews")
-
-    # The preview window at 144 pixels per inch.
-    try:
-        set_logpixels(wine, 144)
-        process = to_products_page(wine, args)
-        for _ in range(8):
-            if wine.state()["focus"] == "ProductsListBox":
-                break
-            keys("Tab")
-        keys("Home", *["Down"] * row, "shift+F10")
-        time.sleep(0.5)
-        subprocess.run(["xdotool", "key", "--delay", "80", "Down", "Return"], check=True,
-                       timeout=10)
-        preview_window(wine, args, product, "preview-144dpi")
-        keys("alt+F4")
-        finish(process)
-    finally:
-        set_logpixels(wine, 96)
 
     # -preview in the wizard: the removal step previews, the result page says so.
     process = to_products_page(wine, args, "-preview")

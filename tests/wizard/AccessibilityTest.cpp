@@ -5,8 +5,6 @@
 // control that Tab reaches on every page.
 #include "WizardFixture.h"
 
-#include <oleacc.h>
-
 #include <algorithm>
 
 namespace keystrip::test {
@@ -15,7 +13,11 @@ namespace {
 // An owned interface pointer.
 struct Object {
     IAccessible* P = nullptr;
-    Object() = default;
+    explicit Object(HWND window) {
+        EXPECT_EQ(AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&P)),
+                  S_OK);
+    }
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
     ~Object() {
@@ -26,16 +28,39 @@ struct Object {
 };
 
 VARIANT Child(long id) {
-    VARIANT v;
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = id;
     return v;
 }
 
-std::u16string Take(BSTR text) {
+// A text the object gives for a child, e.g. &IAccessible::get_accName.
+std::u16string Read(const Object& object, long id,
+                    HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*)) {
+    BSTR text = nullptr;
+    (object.P->*get)(Child(id), &text);
     std::u16string out = text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : u"";
     SysFreeString(text);
     return out;
+}
+std::u16string Name(const Object& object, long id) {
+    return Read(object, id, &IAccessible::get_accName);
+}
+long Role(const Object& object, long id = CHILDID_SELF) {
+    VARIANT role{};
+    EXPECT_EQ(object->get_accRole(Child(id), &role), S_OK);
+    return role.vt == VT_I4 ? role.lVal : -1;
+}
+long State(const Object& object, long id) {
+    VARIANT state{};
+    EXPECT_EQ(object->get_accState(Child(id), &state), S_OK);
+    return state.vt == VT_I4 ? state.lVal : 0;
+}
+std::vector<bool> Checked(const Object& object) {
+    std::vector<bool> checked;
+    for (long id = 1; id <= static_cast<long>(TestProducts().size()); ++id)
+        checked.push_back((State(object, id) & STATE_SYSTEM_CHECKED) != 0);
+    return checked;
 }
 
 struct Event {
@@ -64,47 +89,6 @@ protected:
         WizardTest::TearDown();
     }
 
-    void ObjectOf(HWND window, Object& object) {
-        ASSERT_EQ(AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible),
-                                             reinterpret_cast<void**>(&object.P)),
-                  S_OK);
-        ASSERT_NE(object.P, nullptr);
-    }
-    std::u16string Name(const Object& object, long id = CHILDID_SELF) {
-        BSTR text = nullptr;
-        object->get_accName(Child(id), &text);
-        return Take(text);
-    }
-    long Role(const Object& object, long id = CHILDID_SELF) {
-        VARIANT role{};
-        EXPECT_EQ(object->get_accRole(Child(id), &role), S_OK);
-        return role.vt == VT_I4 ? role.lVal : -1;
-    }
-    long State(const Object& object, long id) {
-        VARIANT state{};
-        EXPECT_EQ(object->get_accState(Child(id), &state), S_OK);
-        return state.vt == VT_I4 ? state.lVal : 0;
-    }
-    std::u16string DefaultAction(const Object& object, long id) {
-        BSTR text = nullptr;
-        object->get_accDefaultAction(Child(id), &text);
-        return Take(text);
-    }
-    std::vector<std::u16string> Names(const Object& object) {
-        long count = 0;
-        EXPECT_EQ(object->get_accChildCount(&count), S_OK);
-        std::vector<std::u16string> names;
-        for (long id = 1; id <= count; ++id)
-            names.push_back(Name(object, id));
-        return names;
-    }
-    std::vector<bool> Checked(const Object& object) {
-        std::vector<bool> checked;
-        for (long id = 1; id <= static_cast<long>(TestProducts().size()); ++id)
-            checked.push_back((State(object, id) & STATE_SYSTEM_CHECKED) != 0);
-        return checked;
-    }
-
     // The products page, shown, with the list focused, and the events the
     // list raises recorded from now on.
     void ToTheList() {
@@ -118,6 +102,9 @@ protected:
                                 GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
         ASSERT_NE(FHook, nullptr);
     }
+    bool HeardEvent(DWORD kind, LONG child) {
+        return std::find(Heard().begin(), Heard().end(), Event{kind, child}) != Heard().end();
+    }
 
     HWINEVENTHOOK FHook = nullptr;
 };
@@ -125,17 +112,19 @@ protected:
 TEST_F(AccessibilityTest, EveryRowReadsAsACheckButtonWithItsNameAndTickAndSpaceChangesIt) {
     Plant(TestProducts()[1]);
     ToTheList();
-    Object list;
-    ObjectOf(C(ciProductsListBox), list);
+    const Object list(C(ciProductsListBox));
     EXPECT_EQ(Role(list), ROLE_SYSTEM_LIST);
-    EXPECT_EQ(Name(list), TextOf(C(ciProductsLabel1)));
-    EXPECT_EQ(Names(list),
-              (std::vector<std::u16string>{u"Zolva Alpha", u"Zolva Beta", u"Zolva Gamma"}));
-    for (long id = 1; id <= 3; ++id)
+    EXPECT_EQ(Name(list, CHILDID_SELF), TextOf(C(ciProductsLabel1)));
+    long count = 0;
+    EXPECT_EQ(list->get_accChildCount(&count), S_OK);
+    EXPECT_EQ(count, 3);
+    for (long id = 1; id <= 3; ++id) {
+        EXPECT_EQ(Name(list, id), U16(TestProducts()[static_cast<size_t>(id - 1)].Name));
         EXPECT_EQ(Role(list, id), ROLE_SYSTEM_CHECKBUTTON) << id;
+        EXPECT_EQ(Read(list, id, &IAccessible::get_accDefaultAction),
+                  id == 2 ? u"Uncheck" : u"Check");
+    }
     EXPECT_EQ(Checked(list), (std::vector<bool>{false, true, false}));
-    EXPECT_EQ(DefaultAction(list, 1), u"Check");
-    EXPECT_EQ(DefaultAction(list, 2), u"Uncheck");
 
     // Down to the first row, then space: the reader hears the focus move and
     // the tick change, and reads the row as focused, selected and checked.
@@ -149,21 +138,21 @@ TEST_F(AccessibilityTest, EveryRowReadsAsACheckButtonWithItsNameAndTickAndSpaceC
     Pump();
     EXPECT_NE(State(list, row) & STATE_SYSTEM_CHECKED, 0);
     EXPECT_EQ(Checked(list)[static_cast<size_t>(row - 1)], true);
-    EXPECT_EQ(DefaultAction(list, row), u"Uncheck");
-    const std::vector<Event> heard = Heard();
-    EXPECT_NE(std::find(heard.begin(), heard.end(), Event{EVENT_OBJECT_FOCUS, row}), heard.end());
-    EXPECT_NE(std::find(heard.begin(), heard.end(), Event{EVENT_OBJECT_STATECHANGE, row}),
-              heard.end());
+    EXPECT_EQ(Read(list, row, &IAccessible::get_accDefaultAction), u"Uncheck");
+    EXPECT_TRUE(HeardEvent(EVENT_OBJECT_FOCUS, row));
+    EXPECT_TRUE(HeardEvent(EVENT_OBJECT_STATECHANGE, row));
     VARIANT focus{};
     EXPECT_EQ(list->get_accFocus(&focus), S_OK);
     EXPECT_EQ(focus.vt, VT_I4);
     EXPECT_EQ(focus.lVal, row);
 }
 
-TEST_F(AccessibilityTest, TheDefaultActionTicksARowAsAClickDoes) {
+// The default action ticks a row as a click does; a row is found by its place
+// and by navigation; an object kept after its window is gone answers
+// disconnected.
+TEST_F(AccessibilityTest, TheDefaultActionPlaceAndNavigationOfARow) {
     ToTheList();
-    Object list;
-    ObjectOf(C(ciProductsListBox), list);
+    const Object list(C(ciProductsListBox));
     ASSERT_FALSE(IsWindowEnabled(C(ciProductsRemoveButton)));
     EXPECT_EQ(list->accDoDefaultAction(Child(3)), S_OK);
     Pump();
@@ -180,32 +169,21 @@ TEST_F(AccessibilityTest, TheDefaultActionTicksARowAsAClickDoes) {
     EXPECT_EQ(Checked(list), (std::vector<bool>{true, true, true}));
     EXPECT_EQ(Heard(),
               (std::vector<Event>{{EVENT_OBJECT_STATECHANGE, 1}, {EVENT_OBJECT_STATECHANGE, 2}}));
-}
 
-TEST_F(AccessibilityTest, ARowIsFoundByItsPlaceAndByNavigation) {
-    ToTheList();
-    Object list;
-    ObjectOf(C(ciProductsListBox), list);
     long x = 0, y = 0, w = 0, h = 0;
     ASSERT_EQ(list->accLocation(&x, &y, &w, &h, Child(2)), S_OK);
     EXPECT_GT(w, 0);
     EXPECT_EQ(h, Form->ProductsListBox().RowHeight());
-    VARIANT hit{};
-    ASSERT_EQ(list->accHitTest(x + w / 2, y + h / 2, &hit), S_OK);
-    EXPECT_EQ(hit.vt, VT_I4);
-    EXPECT_EQ(hit.lVal, 2);
-    VARIANT next{};
-    ASSERT_EQ(list->accNavigate(NAVDIR_NEXT, Child(2), &next), S_OK);
-    EXPECT_EQ(next.lVal, 3);
-    EXPECT_EQ(list->accNavigate(NAVDIR_NEXT, Child(3), &next), S_FALSE);
-    ASSERT_EQ(list->accNavigate(NAVDIR_LASTCHILD, Child(CHILDID_SELF), &next), S_OK);
-    EXPECT_EQ(next.lVal, 3);
-}
+    VARIANT found{};
+    ASSERT_EQ(list->accHitTest(x + w / 2, y + h / 2, &found), S_OK);
+    EXPECT_EQ(found.vt, VT_I4);
+    EXPECT_EQ(found.lVal, 2);
+    ASSERT_EQ(list->accNavigate(NAVDIR_NEXT, Child(2), &found), S_OK);
+    EXPECT_EQ(found.lVal, 3);
+    EXPECT_EQ(list->accNavigate(NAVDIR_NEXT, Child(3), &found), S_FALSE);
+    ASSERT_EQ(list->accNavigate(NAVDIR_LASTCHILD, Child(CHILDID_SELF), &found), S_OK);
+    EXPECT_EQ(found.lVal, 3);
 
-TEST_F(AccessibilityTest, AnObjectKeptAfterTheWindowIsGoneAnswersDisconnected) {
-    ToTheList();
-    Object list;
-    ObjectOf(C(ciProductsListBox), list);
     Form.reset();
     long count = 0;
     EXPECT_EQ(list->get_accChildCount(&count), RPC_E_DISCONNECTED);
@@ -240,9 +218,8 @@ TEST_P(SymbolNameTest, TheSymbolIsAGraphicNamedByTheTexts) {
     Click(ciEulaAcceptButton);
     if (row.Image == ciSuccessSymbol)
         Click(ciProductsRemoveButton);
-    Object image;
-    ObjectOf(C(row.Image), image);
-    EXPECT_EQ(Name(image), row.Name);
+    const Object image(C(row.Image));
+    EXPECT_EQ(Name(image, CHILDID_SELF), row.Name);
     EXPECT_EQ(Role(image), ROLE_SYSTEM_GRAPHIC);
 }
 
@@ -264,9 +241,7 @@ TEST_F(AccessibilityTest, EveryControlTabReachesHasAName) {
         std::vector<std::u16string> seen;
         for (int i = 0; i < stops; ++i) {
             Press(VK_TAB);
-            Object object;
-            ObjectOf(GetFocus(), object);
-            seen.push_back(Name(object));
+            seen.push_back(AccessibleName(GetFocus()));
         }
         return seen;
     };

@@ -5,8 +5,8 @@
 #include "WizardFixture.h"
 
 #include "backup/RegFile.h"
-#include "tests/support/RecordedBackup.h"
 #include "platform/Files.h"
+#include "tests/support/RecordedBackup.h"
 
 #include "tests/support/TempDir.h"
 
@@ -219,8 +219,9 @@ TEST_P(RestoreResultTest, ShowsOnTheResultPageAndWritesNothingButARestore) {
     const std::u16string file = dir.File(u"backup.reg");
     // A backup this program wrote on this computer, recorded in its ledger.
     RecordedBackup backup(Registry, kProgramKey, &Registry);
-    const std::vector<uint8_t>& bytes = backup.Write(
-        {u"[HKEY_LOCAL_MACHINE\\" + ProductKey(TestProducts()[1]) + u"]\r\n\"v\"=dword:00000001\r\n\r\n"});
+    const std::vector<uint8_t>& bytes =
+        backup.Write({u"[HKEY_LOCAL_MACHINE\\" + ProductKey(TestProducts()[1]) +
+                      u"]\r\n\"v\"=dword:00000001\r\n\r\n"});
     platform::WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
     Plant(Alpha());
     Arguments("-restore \"" + Utf16ToUtf8(file) + "\" " + row.Arguments);

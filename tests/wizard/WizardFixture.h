@@ -7,8 +7,8 @@
 #include "app/FormControls.h"
 #include "app/MainFormUnit.h"
 #include "common/Utf.h"
-#include "platform/doubles/FakeResources.h"
 #include "platform/doubles/FakeKeySecurity.h"
+#include "platform/doubles/FakeResources.h"
 #include "platform/doubles/MemoryRegistry.h"
 #include "resources/ShippedResources.h"
 
@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <memory>
 #include <optional>
@@ -79,6 +80,25 @@ inline std::u16string TextOf(HWND control) {
     const int got = GetWindowTextW(control, text.data(), length + 1);
     text.resize(static_cast<size_t>(got > 0 ? got : 0));
     return std::u16string(text.begin(), text.end());
+}
+
+// The name a screen reader reads for a window (asked in-process: Wine answers
+// no other process).
+inline std::u16string AccessibleName(HWND window) {
+    IAccessible* object = nullptr;
+    if (AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible),
+                                   reinterpret_cast<void**>(&object)) != S_OK ||
+        !object)
+        return u"(no accessible object)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    object->get_accName(self, &name);
+    std::u16string out = name ? std::u16string(reinterpret_cast<const char16_t*>(name)) : u"";
+    SysFreeString(name);
+    object->Release();
+    return out;
 }
 
 inline LRESULT CheckState(HWND box) {
