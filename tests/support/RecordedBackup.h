@@ -35,6 +35,7 @@ public:
     TBackupFile& Sink() { return *FBackup; }
     platform::MemoryFile& File() { return *FFile; }
     TRegistryLedger& Ledger() { return FLedger; }
+    platform::FakeKeySecurity& Fake() { return *FFake; } // only over the double
     const std::vector<uint8_t>& Bytes() const { return FFile->Bytes(); }
 
     // Appends each text as one part, as removal rules do, and gives the file.
