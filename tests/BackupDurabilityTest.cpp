@@ -21,6 +21,7 @@
 #include "platform/doubles/MemoryRegistry.h"
 #include "resources/ShippedResources.h"
 #include "rules/RegistryRestore.h"
+#include "rules/RuleRoots.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,6 @@ TZolvaProducts& Shipped() {
     if (products.Count() == 0)
         products.LoadFromResource();
     return products;
-}
-
-RegKey Handle(TZolvaProductRootKey root) {
-    static const RegKey kHandles[] = {kHkeyClassesRoot, kHkeyCurrentUser,     kHkeyLocalMachine,
-                                      kHkeyUsers,       kHkeyPerformanceData, kHkeyCurrentConfig,
-                                      kHkeyDynData};
-    return kHandles[root];
 }
 
 // Everything the registry holds but the ledger, one sorted line per key.
@@ -165,7 +159,7 @@ protected:
         FPristine.SetString(kHkeyLocalMachine, u"SOFTWARE\\Unrelated", u"Keep", u"x");
         for (int i = 0; i < FProduct->RemovalCount(); ++i) {
             const auto& rule = *FProduct->Removals(i);
-            const RegKey root = Handle(rule.Root);
+            const RegKey root = TRuleRoots::RootHandle(rule.Root);
             if (rule.Action == raNameOnly) {
                 FPristine.SetValue(root, rule.Key, rule.Name, kRegBinary, blob);
                 continue;
