@@ -66,14 +66,7 @@ public:
         Bytes.insert(Bytes.erase(first, first + static_cast<std::ptrdiff_t>(2 * from.size())),
                      units.begin(), units.end());
     }
-    // The backup's identity, as its start names it.
-    std::u16string Id() const {
-        std::u16string id;
-        const size_t at = At(u"; Zolva Keystrip backup ") + 48;
-        for (size_t i = 0; i < 32; ++i)
-            id += static_cast<char16_t>(Bytes[at + 2 * i]);
-        return id;
-    }
+    std::u16string Id() const { return FRecorded.Id(); }
     std::u16string RecordKey() const { return u"SOFTWARE\\ZolvaKeystrip\\Backups\\" + Id(); }
 
     TRegistryLedger& Ledger() { return FRecorded.Ledger(); }
