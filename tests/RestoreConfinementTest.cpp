@@ -3,12 +3,10 @@
 // never over an existing link or key with a link, and nothing at all in a
 // preview. The registry cases run against the in-memory registry and, in the
 // Windows build, against the real one.
-#include "backup/BackupFile.h"
 #include "backup/RegFile.h"
 #include "common/Utf.h"
 #include "rules/RegistryRestore.h"
 #include "rules/RestoreTargets.h"
-#include "rules/ZolvaRuleProcessor.h"
 
 #include "tests/support/LogEntries.h"
 #include "tests/support/ScratchRegistry.h"
@@ -157,7 +155,6 @@ protected:
         RegistryTest::SetUp();
         Rule(rkLocalMachine, u"Product", u"", raCompleteKey);
         Rule(rkLocalMachine, u"Run", u"Ours", raNameOnly);
-        Rule(rkCurrentUser, u"Product", u"", raCompleteKey);
         Scratch().SetString(rkLocalMachine, u"Run", u"Theirs", u"their.exe");
         Scratch().SetString(rkLocalMachine, u"Outside", u"v", u"precious");
     }
