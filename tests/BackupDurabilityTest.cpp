@@ -21,6 +21,7 @@
 #include "platform/doubles/MemoryRegistry.h"
 #include "resources/ShippedResources.h"
 #include "rules/RegistryRestore.h"
+#include "rules/RuleRoots.h"
 #include "rules/ZolvaRuleProcessor.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@
 #include <cctype>
 #include <cstddef>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,13 +47,6 @@ TZolvaProducts& Shipped() {
     if (products.Count() == 0)
         products.LoadFromResource();
     return products;
-}
-
-RegKey Handle(TZolvaProductRootKey root) {
-    static const RegKey kHandles[] = {kHkeyClassesRoot, kHkeyCurrentUser,     kHkeyLocalMachine,
-                                      kHkeyUsers,       kHkeyPerformanceData, kHkeyCurrentConfig,
-                                      kHkeyDynData};
-    return kHandles[root];
 }
 
 // Everything the registry holds but the ledger, one sorted line per key.
@@ -78,19 +73,6 @@ std::vector<std::string> State(const MemoryRegistry& registry) {
     }
     std::sort(lines.begin(), lines.end());
     return lines;
-}
-
-// The lines of one state missing from the other, both ways, for a message.
-std::string Differences(const std::vector<std::string>& expected,
-                        const std::vector<std::string>& actual) {
-    std::string text;
-    for (const std::string& line : expected)
-        if (!std::binary_search(actual.begin(), actual.end(), line))
-            text += "\n  missing: " + line;
-    for (const std::string& line : actual)
-        if (!std::binary_search(expected.begin(), expected.end(), line))
-            text += "\n  extra:   " + line;
-    return text;
 }
 
 // The ledger, with any one of its writes failing.
@@ -165,7 +147,7 @@ protected:
         FPristine.SetString(kHkeyLocalMachine, u"SOFTWARE\\Unrelated", u"Keep", u"x");
         for (int i = 0; i < FProduct->RemovalCount(); ++i) {
             const auto& rule = *FProduct->Removals(i);
-            const RegKey root = Handle(rule.Root);
+            const RegKey root = TRuleRoots::RootHandle(rule.Root);
             if (rule.Action == raNameOnly) {
                 FPristine.SetValue(root, rule.Key, rule.Name, kRegBinary, blob);
                 continue;
@@ -199,8 +181,12 @@ protected:
             return;
         }
         EXPECT_EQ(result, TRestoreResult::Restored) << when;
+        // The lines missing or extra, rather than both states whole.
         const std::vector<std::string> after = State(registry);
-        EXPECT_TRUE(after == FBefore) << when << Differences(FBefore, after);
+        std::vector<std::string> differences;
+        std::set_symmetric_difference(FBefore.begin(), FBefore.end(), after.begin(), after.end(),
+                                      std::back_inserter(differences));
+        EXPECT_EQ(differences, std::vector<std::string>{}) << when;
     }
 
     TZolvaProduct* FProduct = nullptr;

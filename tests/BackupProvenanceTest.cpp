@@ -8,7 +8,6 @@
 #include "backup/BackupFile.h"
 #include "common/Utf.h"
 #include "platform/doubles/FakeKeySecurity.h"
-#include "platform/doubles/MemoryFile.h"
 #include "platform/doubles/MemoryRegistry.h"
 
 #include "tests/support/RecordedBackup.h"
@@ -45,25 +44,17 @@ const std::u16string kFourth = u"[HKEY_CURRENT_USER\\Software\\Zolva\\D]\r\n\r\n
 
 class Provenance {
 public:
-    Provenance() : FSecurity(FRegistry), FLedger(FRegistry, FSecurity) {
-        auto file = std::make_unique<MemoryFile>();
-        FFile = file.get();
-        FBackup = std::make_unique<TBackupFile>(std::move(file), FLedger, NewBackupId(), u"PC-1");
-        for (const std::u16string& part : kParts)
-            FBackup->Append(part);
-        Bytes = FFile->Bytes();
-    }
+    Provenance()
+        : FRecorded(FRegistry, kProgramKey, &FRegistry),
+          Bytes(FRecorded.Write({kParts[0], kParts[1], kParts[2]})) {}
 
-    // Where a text is in the file (its first byte), from the end when last.
-    size_t At(const std::u16string& text, bool last = false) const {
+    // Where a text first is in the file (its first byte).
+    size_t At(const std::u16string& text) const {
         const std::vector<uint8_t> units = EncodeRegFileText(text, false);
-        const auto found =
-            last ? std::find_end(Bytes.begin(), Bytes.end(), units.begin(), units.end())
-                 : std::search(Bytes.begin(), Bytes.end(), units.begin(), units.end());
+        const auto found = std::search(Bytes.begin(), Bytes.end(), units.begin(), units.end());
         EXPECT_NE(found, Bytes.end()) << Utf16ToUtf8(text);
         return static_cast<size_t>(found - Bytes.begin());
     }
-    void CutAt(size_t offset) { Bytes.resize(offset); }
     void Add(const std::u16string& text) {
         const std::vector<uint8_t> units = EncodeRegFileText(text, false);
         Bytes.insert(Bytes.end(), units.begin(), units.end());
@@ -75,21 +66,13 @@ public:
         Bytes.insert(Bytes.erase(first, first + static_cast<std::ptrdiff_t>(2 * from.size())),
                      units.begin(), units.end());
     }
-    // The backup's identity, as its start names it.
-    std::u16string Id() const {
-        std::u16string id;
-        const size_t at = At(u"; Zolva Keystrip backup ") + 48;
-        for (size_t i = 0; i < 32; ++i)
-            id += static_cast<char16_t>(Bytes[at + 2 * i]);
-        return id;
-    }
+    std::u16string Id() const { return FRecorded.Id(); }
     std::u16string RecordKey() const { return u"SOFTWARE\\ZolvaKeystrip\\Backups\\" + Id(); }
 
+    TRegistryLedger& Ledger() { return FRecorded.Ledger(); }
+
     MemoryRegistry FRegistry;
-    FakeKeySecurity FSecurity;
-    TRegistryLedger FLedger;
-    MemoryFile* FFile = nullptr;
-    std::unique_ptr<TBackupFile> FBackup;
+    RecordedBackup FRecorded;
     std::vector<uint8_t> Bytes;
 };
 
@@ -114,14 +97,14 @@ TEST_P(ProvenanceTest, RestoresExactlyWhatIsProvablyWholeAndRefusesAnythingElse)
     row.change(backup);
     if (!row.refused.empty()) {
         try {
-            VerifyBackup(backup.Bytes, backup.FLedger);
+            VerifyBackup(backup.Bytes, backup.Ledger());
             ADD_FAILURE() << "not refused";
         } catch (const EBackupRefused& e) {
             EXPECT_NE(std::string(e.what()).find(row.refused), std::string::npos) << e.what();
         }
         return;
     }
-    const TVerifiedBackup verified = VerifyBackup(backup.Bytes, backup.FLedger);
+    const TVerifiedBackup verified = VerifyBackup(backup.Bytes, backup.Ledger());
     EXPECT_EQ(verified.Document.Keys.size(), row.sections);
     EXPECT_EQ(verified.Incomplete, row.incomplete);
     EXPECT_EQ(verified.Notes.size(), row.notes);
@@ -137,13 +120,14 @@ TEST_P(ProvenanceTest, RestoresExactlyWhatIsProvablyWholeAndRefusesAnythingElse)
 
 const ProvenanceRow kProvenanceRows[] = {
     {"whole", [](Provenance&) {}, 3, false, 0, ""},
-    {"cut in the dword of part 2", [](Provenance& b) { b.CutAt(b.At(u"dword:0000") + 20); }, 1,
-     true, 1, ""},
+    {"cut in the dword of part 2", [](Provenance& b) { b.Bytes.resize(b.At(u"dword:0000") + 20); },
+     1, true, 1, ""},
     {"cut after a whole byte of the hex line",
-     [](Provenance& b) { b.CutAt(b.At(u"  17,18") + 16); }, 1, true, 1, ""},
+     [](Provenance& b) { b.Bytes.resize(b.At(u"  17,18") + 16); }, 1, true, 1, ""},
     {"cut right after part 1",
-     [](Provenance& b) { b.CutAt(b.At(u"; end of part 1\r\n\r\n") + 38); }, 1, true, 1, ""},
-    {"cut in the last part", [](Provenance& b) { b.CutAt(b.At(u"\"S\"=\"te")); }, 2, true, 1, ""},
+     [](Provenance& b) { b.Bytes.resize(b.At(u"; end of part 1\r\n\r\n") + 38); }, 1, true, 1, ""},
+    {"cut in the last part", [](Provenance& b) { b.Bytes.resize(b.At(u"\"S\"=\"te")); }, 2, true, 1,
+     ""},
     {"a run stopped while writing part 4", [](Provenance& b) { b.Add(kFourth.substr(0, 20)); }, 3,
      false, 1, ""},
     {"part 4 written but never recorded",
@@ -182,7 +166,7 @@ const ProvenanceRow kProvenanceRows[] = {
      0, false, 0, "holds no record"},
     {"the record open to users",
      [](Provenance& b) {
-         b.FSecurity.OpenToUsers(u"\\REGISTRY\\MACHINE\\SOFTWARE\\ZolvaKeystrip\\Backups");
+         b.FRecorded.Fake().OpenToUsers(u"\\REGISTRY\\MACHINE\\SOFTWARE\\ZolvaKeystrip\\Backups");
      },
      0, false, 0, "can be changed by S-1-5-32-545"},
     {"a digest of the record damaged",

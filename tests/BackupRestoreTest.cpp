@@ -96,9 +96,10 @@ protected:
         s.SetString(rkLocalMachine, u"Outside", u"v", u"the link's target");
         s.CreateLink(rkLocalMachine, top + u"\\Link", rkLocalMachine, u"Outside");
         // What any user can make: a plain key whose value only looks like a
-        // link's.
+        // link's, with a key below it.
         s.SetValue(rkLocalMachine, top + u"\\FakeLink", kSymbolicLinkValueName, kRegLink,
                    Utf16Bytes(u"\\REGISTRY\\MACHINE\\SOFTWARE"));
+        s.SetString(rkLocalMachine, top + u"\\FakeLink\\Sub", u"v", u"kept");
     }
 
     bool Remove(TZolvaProduct& product, IBackupSink* backup) {
@@ -170,9 +171,11 @@ TEST_P(BackupRestoreTest, WhatARemovalBacksUpComesBackBitForBit) {
     EXPECT_EQ(Restore(Recorded().Bytes()), TRestoreResult::Restored);
     EXPECT_EQ(MachineDump(), machine);
     EXPECT_TRUE(Scratch().LinkPresent(rkLocalMachine, u"Product\\Link"));
-    // Opened as a key (a link would lead to SOFTWARE), it holds its value.
+    // Opened as a key (a link would lead to SOFTWARE), it holds its value
+    // and its subkey.
     EXPECT_TRUE(
         Scratch().ValuePresent(rkLocalMachine, u"Product\\FakeLink", kSymbolicLinkValueName));
+    EXPECT_TRUE(Scratch().ValuePresent(rkLocalMachine, u"Product\\FakeLink\\Sub", u"v"));
     EXPECT_EQ(Scratch().Dump(rkCurrentUser, u""), user);
     const auto entries = Entries(FLog);
     ASSERT_GE(entries.size(), 3u);

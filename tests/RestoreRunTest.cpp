@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <initializer_list>
+#include <optional>
 
 namespace keystrip::test {
 namespace {
@@ -24,24 +26,46 @@ using namespace platform;
 
 const std::u16string kProduct = u"SOFTWARE\\Zolva\\Product";
 
-// Sections as a backup of this program holds them, recorded in the
-// registry's ledger, written to File.
-void WriteRecorded(MemoryRegistry& registry, const std::u16string& file,
-                   const std::u16string& sections) {
-    RecordedBackup backup(registry, kProgramKey, &registry);
-    const std::vector<uint8_t>& bytes = backup.Write({sections});
-    WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
-}
+// A product whose one rule removes a key, the -restore file and a run of it.
+struct RestoreRun {
+    RestoreRun(TZolvaProductRootKey root, const std::u16string& key) {
+        products.Add(std::make_unique<TZolvaProduct>(u"Zolva Product"))
+            ->Product->AddRemoval(root, key, u"", raCompleteKey);
+        switches.RestoreFile = dir.File(u"backup.reg");
+    }
+    // The file: a section with one value for each path, as a backup of this
+    // program holds them, recorded in the registry's ledger.
+    void Write(std::initializer_list<std::u16string> paths) {
+        std::u16string text;
+        for (const std::u16string& path : paths)
+            text += u"[" + path + u"]\r\n\"v\"=dword:00000001\r\n\r\n";
+        RecordedBackup backup(registry, kProgramKey, &registry);
+        const std::vector<uint8_t>& bytes = backup.Write({text});
+        WriteFileBytes(*switches.RestoreFile, std::string(bytes.begin(), bytes.end()));
+    }
+    bool Run(TRunOutcome& outcome, IHives* hives = nullptr) {
+        TRunExtras extras(switches, registry, hives, outcome);
+        extras.SetKeySecurity(security);
+        return extras.RunRestore(products);
+    }
+
+    MemoryRegistry registry;
+    FakeKeySecurity security{registry};
+    FakeResources resources;
+    TZolvaProducts products{registry, resources};
+    testing_support::TempDir dir;
+    TRunSwitches switches;
+};
 
 struct RunRow {
     const char* name;
     bool product, backup, preview;
-    const char16_t* section; // below HKEY_LOCAL_MACHINE
-    bool restored;           // what RunRestore answers
-    bool written;            // whether the registry changed
-    std::vector<TRunProblem> problems;
-    TActivityAction last;   // the entry before the stop entry, or the refusal
-    const char16_t* detail; // what that entry ends with
+    const char16_t* section;            // below HKEY_LOCAL_MACHINE
+    bool restored;                      // what RunRestore answers
+    bool written;                       // whether the registry changed
+    std::optional<TRunProblem> problem; // the run's one problem, if any
+    TActivityAction last;               // the entry before the stop entry, or the refusal
+    const char16_t* detail;             // what that entry ends with
 };
 
 void PrintTo(const RunRow& row, std::ostream* os) {
@@ -52,31 +76,20 @@ class RestoreRunTest : public testing::TestWithParam<RunRow> {};
 
 TEST_P(RestoreRunTest, DoesWhatTheSwitchesTogetherAsk) {
     const RunRow& row = GetParam();
-    MemoryRegistry registry;
+    RestoreRun run(rkLocalMachine, kProduct);
+    MemoryRegistry& registry = run.registry;
     registry.SetString(kHkeyLocalMachine, kProduct + u"\\Existing", u"v", u"x");
     registry.CreateLink(kHkeyLocalMachine, kProduct + u"\\Link", kHkeyLocalMachine, u"SOFTWARE");
-    FakeResources resources;
-    TZolvaProducts products(registry, resources);
-    products.Add(std::make_unique<TZolvaProduct>(u"Zolva Product"))
-        ->Product->AddRemoval(rkLocalMachine, kProduct, u"", raCompleteKey);
-    testing_support::TempDir dir;
-    TRunSwitches switches;
-    switches.RestoreFile = dir.File(u"backup.reg");
-    switches.ProductSwitch = row.product;
+    run.switches.ProductSwitch = row.product;
     if (row.backup)
-        switches.BackupFile = dir.File(u"new.reg");
-    switches.Preview = row.preview;
-    WriteRecorded(registry, *switches.RestoreFile,
-                  u"[HKEY_LOCAL_MACHINE\\" + std::u16string(row.section) +
-                      u"]\r\n\"v\"=dword:00000001\r\n\r\n");
+        run.switches.BackupFile = run.dir.File(u"new.reg");
+    run.switches.Preview = row.preview;
+    run.Write({u"HKEY_LOCAL_MACHINE\\" + std::u16string(row.section)});
     MemoryRegistry before;
     before.CopyContentFrom(registry);
 
     TRunOutcome outcome;
-    TRunExtras extras(switches, registry, nullptr, outcome);
-    FakeKeySecurity security(registry);
-    extras.SetKeySecurity(security);
-    EXPECT_EQ(extras.RunRestore(products), row.restored);
+    EXPECT_EQ(run.Run(outcome), row.restored);
     EXPECT_EQ(registry.Content().size() != before.Content().size() ||
                   registry.ValuePresent(kHkeyLocalMachine, row.section, u"v") !=
                       before.ValuePresent(kHkeyLocalMachine, row.section, u"v"),
@@ -84,10 +97,11 @@ TEST_P(RestoreRunTest, DoesWhatTheSwitchesTogetherAsk) {
     std::vector<TRunProblem> problems;
     for (const TRunNote& note : outcome.Notes())
         problems.push_back(note.Problem);
-    EXPECT_EQ(problems, row.problems);
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "new.reg"));
+    EXPECT_EQ(problems,
+              row.problem ? std::vector<TRunProblem>{*row.problem} : std::vector<TRunProblem>{});
+    EXPECT_FALSE(std::filesystem::exists(run.dir.Path() / "new.reg"));
 
-    const auto entries = Entries(*products.Activity());
+    const auto entries = Entries(*run.products.Activity());
     ASSERT_FALSE(entries.empty());
     const LogEntry& last =
         entries.back().action == aaStopRestore ? entries[entries.size() - 2] : entries.back();
@@ -98,78 +112,26 @@ TEST_P(RestoreRunTest, DoesWhatTheSwitchesTogetherAsk) {
 }
 
 using P = TRunProblem;
+const char16_t* const kNew = u"SOFTWARE\\Zolva\\Product\\New";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RestoreRunTest,
-    testing::Values(RunRow{"Alone",
-                           false,
-                           false,
-                           false,
-                           u"SOFTWARE\\Zolva\\Product\\New",
-                           true,
-                           true,
-                           {},
-                           aaKeyRestored,
-                           u"1 value"},
-                    RunRow{"WithProduct",
-                           true,
-                           false,
-                           false,
-                           u"SOFTWARE\\Zolva\\Product\\New",
-                           false,
-                           false,
-                           {P::RestoreCombined},
-                           aaRestoreRefused,
+    testing::Values(RunRow{"Alone", false, false, false, kNew, true, true, std::nullopt,
+                           aaKeyRestored, u"1 value"},
+                    RunRow{"WithProduct", true, false, false, kNew, false, false,
+                           P::RestoreCombined, aaRestoreRefused,
                            u"-restore cannot be combined with -product"},
-                    RunRow{"WithBackup",
-                           false,
-                           true,
-                           false,
-                           u"SOFTWARE\\Zolva\\Product\\New",
-                           false,
-                           false,
-                           {P::RestoreCombined},
-                           aaRestoreRefused,
-                           u"cannot be combined with -backup"},
-                    RunRow{"WithBothAndPreview",
-                           true,
-                           true,
-                           true,
-                           u"SOFTWARE\\Zolva\\Product\\New",
-                           false,
-                           false,
-                           {P::RestoreCombined},
-                           aaRestoreRefused,
-                           u"with -product and -backup"},
-                    RunRow{"Preview",
-                           false,
-                           false,
-                           true,
-                           u"SOFTWARE\\Zolva\\Product\\New",
-                           true,
-                           false,
-                           {},
-                           aaKeyWouldBeRestored,
-                           u"1 value"},
-                    RunRow{"PreviewThroughALink",
-                           false,
-                           false,
-                           true,
-                           u"SOFTWARE\\Zolva\\Product\\Link\\X",
-                           false,
-                           false,
-                           {P::WouldNotRestore},
-                           aaKeyWouldNotBeRestored,
-                           u"leads through a registry link"},
-                    RunRow{"OutsideTheRules",
-                           false,
-                           false,
-                           false,
-                           u"SOFTWARE\\Zolva\\Other",
-                           false,
-                           false,
-                           {P::RestoreUnreadable},
-                           aaRestoreRefused,
+                    RunRow{"WithBackup", false, true, false, kNew, false, false, P::RestoreCombined,
+                           aaRestoreRefused, u"cannot be combined with -backup"},
+                    RunRow{"WithBothAndPreview", true, true, true, kNew, false, false,
+                           P::RestoreCombined, aaRestoreRefused, u"with -product and -backup"},
+                    RunRow{"Preview", false, false, true, kNew, true, false, std::nullopt,
+                           aaKeyWouldBeRestored, u"1 value"},
+                    RunRow{"PreviewThroughALink", false, false, true,
+                           u"SOFTWARE\\Zolva\\Product\\Link\\X", false, false, P::WouldNotRestore,
+                           aaKeyWouldNotBeRestored, u"leads through a registry link"},
+                    RunRow{"OutsideTheRules", false, false, false, u"SOFTWARE\\Zolva\\Other", false,
+                           false, P::RestoreUnreadable, aaRestoreRefused,
                            u"lies outside the keys and values the product rules remove"}),
     [](const testing::TestParamInfo<RunRow>& info) { return std::string(info.param.name); });
 
@@ -178,59 +140,41 @@ INSTANTIATE_TEST_SUITE_P(
 // and unloaded; one that cannot be loaded is not restored, never made a key
 // of its own, and the run ends with 1.
 TEST(RestoreRunTest, AUsersHiveThatIsNotLoadedIsLoadedForTheRestore) {
-    const std::u16string loadable = u"S-1-5-21-1-2-3-1001";
-    const std::u16string locked = u"S-1-5-21-1-2-3-1002";
-    const std::u16string unlisted = u"S-1-5-21-1-2-3-1003";
-    MemoryRegistry registry;
-    FakeHives hives(registry);
-    hives.AddProfile(loadable, u"C:\\Users\\a\\NTUSER.DAT")
-        .CreateKey(kHkeyCurrentUser, u"Software\\Zolva");
-    hives.AddProfile(locked, u"C:\\Users\\b\\NTUSER.DAT");
+    const std::u16string sids[] = {u"S-1-5-21-1-2-3-1001", u"S-1-5-21-1-2-3-1002",
+                                   u"S-1-5-21-1-2-3-1003"}; // loadable, locked, unlisted
+    const auto key = [](const std::u16string& sid) {
+        return u"HKEY_USERS\\" + sid + u"\\Software\\Zolva\\Product";
+    };
+    RestoreRun run(rkCurrentUser, u"Software\\Zolva\\Product");
+    FakeHives hives(run.registry);
+    MemoryRegistry& file = hives.AddProfile(sids[0], u"C:\\Users\\a\\NTUSER.DAT");
+    file.CreateKey(kHkeyCurrentUser, u"Software\\Zolva");
+    hives.AddProfile(sids[1], u"C:\\Users\\b\\NTUSER.DAT");
     hives.RefuseLoad(u"C:\\Users\\b\\NTUSER.DAT", 32);
-    FakeResources resources;
-    TZolvaProducts products(registry, resources);
-    products.Add(std::make_unique<TZolvaProduct>(u"Zolva Product"))
-        ->Product->AddRemoval(rkCurrentUser, u"Software\\Zolva\\Product", u"", raCompleteKey);
-
-    testing_support::TempDir dir;
-    TRunSwitches switches;
-    switches.RestoreFile = dir.File(u"backup.reg");
-    std::u16string text;
-    for (const std::u16string& sid : {loadable, locked, unlisted})
-        text +=
-            u"[HKEY_USERS\\" + sid + u"\\Software\\Zolva\\Product]\r\n\"v\"=dword:00000001\r\n\r\n";
-    WriteRecorded(registry, *switches.RestoreFile, text);
-    FakeKeySecurity security(registry);
-    MemoryRegistry& file = hives.HiveFile(u"C:\\Users\\a\\NTUSER.DAT");
+    run.Write({key(sids[0]), key(sids[1]), key(sids[2])});
 
     for (const bool preview : {true, false}) {
         SCOPED_TRACE(preview ? "preview" : "restore");
-        switches.Preview = preview;
+        run.switches.Preview = preview;
         TRunOutcome outcome;
-        TRunExtras extras(switches, registry, &hives, outcome);
-        extras.SetKeySecurity(security);
-        EXPECT_FALSE(extras.RunRestore(products));
+        EXPECT_FALSE(run.Run(outcome, &hives));
         EXPECT_EQ(file.ValuePresent(kHkeyCurrentUser, u"Software\\Zolva\\Product", u"v"), !preview);
         EXPECT_TRUE(hives.Mounted().empty());
-        for (const std::u16string& sid : {loadable, locked, unlisted})
-            EXPECT_FALSE(registry.KeyPresent(kHkeyUsers, sid)) << Utf16ToUtf8(sid);
+        for (const std::u16string& sid : sids)
+            EXPECT_FALSE(run.registry.KeyPresent(kHkeyUsers, sid)) << Utf16ToUtf8(sid);
         EXPECT_TRUE(outcome.Has(TRunProblem::ProfileNotLoaded));
         EXPECT_TRUE(
             outcome.Has(preview ? TRunProblem::WouldNotRestore : TRunProblem::RestoreIncomplete));
         EXPECT_EQ(ExitCodeOf(outcome), ecRuleFailed);
     }
-    const auto entries = Entries(*products.Activity());
-    const auto key = [](const std::u16string& sid) {
-        return u"HKEY_USERS\\" + sid + u"\\Software\\Zolva\\Product";
+    const auto entries = Entries(*run.products.Activity());
+    const auto logged = [&](const LogEntry& entry) {
+        return std::find(entries.begin(), entries.end(), entry) != entries.end();
     };
-    const std::u16string noHive = u"the user's hive could not be loaded";
-    EXPECT_NE(std::find(entries.begin(), entries.end(),
-                        LogEntry{asInfo, aaKeyRestored, WithDetail(key(loadable), u"1 value")}),
-              entries.end());
-    for (const std::u16string& sid : {locked, unlisted})
-        EXPECT_NE(std::find(entries.begin(), entries.end(),
-                            LogEntry{asWarning, aaKeyNotRestored, WithDetail(key(sid), noHive)}),
-                  entries.end())
+    EXPECT_TRUE(logged({asInfo, aaKeyRestored, WithDetail(key(sids[0]), u"1 value")}));
+    for (const std::u16string& sid : {sids[1], sids[2]})
+        EXPECT_TRUE(logged({asWarning, aaKeyNotRestored,
+                            WithDetail(key(sid), u"the user's hive could not be loaded")}))
             << Utf16ToUtf8(sid);
     EXPECT_EQ(CountAction(entries, aaProfileNotLoaded), 4u);
 }

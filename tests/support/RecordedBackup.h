@@ -29,13 +29,15 @@ public:
           FLedger(registry, FFake ? *FFake : platform::SystemKeySecurity(), programKey) {
         auto file = std::make_unique<platform::MemoryFile>();
         FFile = file.get();
-        FBackup = std::make_unique<TBackupFile>(std::move(file), FLedger, NewBackupId(), u"PC-1");
+        FBackup = std::make_unique<TBackupFile>(std::move(file), FLedger, FId, u"PC-1");
     }
 
     TBackupFile& Sink() { return *FBackup; }
     platform::MemoryFile& File() { return *FFile; }
     TRegistryLedger& Ledger() { return FLedger; }
+    platform::FakeKeySecurity& Fake() { return *FFake; } // only over the double
     const std::vector<uint8_t>& Bytes() const { return FFile->Bytes(); }
+    const std::u16string& Id() const { return FId; }
 
     // Appends each text as one part, as removal rules do, and gives the file.
     const std::vector<uint8_t>& Write(std::initializer_list<std::u16string> parts) {
@@ -45,6 +47,7 @@ public:
     }
 
 private:
+    std::u16string FId = NewBackupId();
     std::unique_ptr<platform::FakeKeySecurity> FFake;
     TRegistryLedger FLedger;
     platform::MemoryFile* FFile = nullptr;

@@ -2,12 +2,10 @@
 // takes back: every key and value of a torture tree returns in the 32-bit
 // view with the same type and the same bytes. Read back with the raw Win32
 // calls, independent of the program's registry seam.
-#include "backup/BackupFile.h"
-#include "backup/BackupProvenance.h"
 #include "backup/RegFile.h"
-#include "platform/doubles/FakeKeySecurity.h"
-#include "platform/doubles/MemoryRegistry.h"
+#include "platform/Files.h"
 
+#include "tests/support/RecordedBackup.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempDir.h"
 
@@ -317,10 +315,7 @@ TEST_F(RegImportTest, ALinkSectionBecomesAPlainKeyHoldingTheLinkValue) {
 // file reg import takes: the comment lines change nothing.
 TEST_F(RegImportTest, ABackupsCommentLinesChangeNothingForRegImport) {
     platform::MemoryRegistry ledgerRegistry;
-    platform::FakeKeySecurity security(ledgerRegistry);
-    TRegistryLedger ledger(ledgerRegistry, security);
-    auto file = platform::CreateNewFile(FDir.File(u"recorded.reg"));
-    TBackupFile backup(std::move(file), ledger, NewBackupId(), u"PC-1");
+    RecordedBackup backup(ledgerRegistry, kProgramKey, &ledgerRegistry);
     TRegFileKey link{u"HKEY_CURRENT_USER\\" + FScratch.Key(rkCurrentUser, u"Link"),
                      {{u"SymbolicLinkValue", platform::kRegLink, Units(u"\\REGISTRY\\X")}},
                      0};
@@ -328,8 +323,9 @@ TEST_F(RegImportTest, ABackupsCommentLinesChangeNothingForRegImport) {
     const TRegFileKey plain{u"HKEY_CURRENT_USER\\" + FScratch.Key(rkCurrentUser, u"Plain"),
                             {{u"v", platform::kRegDword, DwordBytes(5)}},
                             0};
-    backup.Append(RegFileKeyText(plain));
-    backup.Append(RegFileKeyText(link) + RegFileKeyText(plain));
+    const std::vector<uint8_t>& bytes =
+        backup.Write({RegFileKeyText(plain), RegFileKeyText(link) + RegFileKeyText(plain)});
+    platform::WriteFileBytes(FDir.File(u"recorded.reg"), std::string(bytes.begin(), bytes.end()));
     ASSERT_EQ(RunReg(u"import \"" + FDir.File(u"recorded.reg") + u"\" /reg:32"), 0u);
     const Tree tree = Actual(rkCurrentUser);
     EXPECT_EQ(tree.at(u"Plain"), plain.Values);
