@@ -24,7 +24,19 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <memory>
+
+#if defined(__GLIBCXX__)
+// An exception that escapes ends the program. The library's own handler would
+// print its demangled type to a console this window program does not have,
+// and would link the whole demangler (some 50 KiB) into the exe for it.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+} // namespace __gnu_cxx
+#endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace keystrip;
