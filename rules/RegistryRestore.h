@@ -4,12 +4,12 @@
 // written: a file that cannot be read, that this program did not write on
 // this computer or that was changed since (VerifyBackup), that is malformed
 // anywhere, or has a section outside the places the removal rules can have
-// backed up (TRestoreTargets) writes nothing. Keys are reached the way a removal reaches them (TRegistryTree),
-// creating what is missing; from a complete-key rule's own key down no link
-// is followed at all, so nothing the file holds is written through one. A
-// link is made only where the backup recorded one and no key of that name
-// exists now: an existing link is never pointed elsewhere, and a plain key
-// never becomes a link.
+// backed up (TRestoreTargets) writes nothing. Keys are reached the way a
+// removal reaches them (TRegistryTree), creating what is missing; from a
+// complete-key rule's own key down no link is followed at all, so nothing
+// the file holds is written through one. A link is made only where the
+// backup recorded one and no key of that name exists now: an existing link
+// is never pointed elsewhere, and a plain key never becomes a link.
 #pragma once
 
 #include "backup/BackupLedger.h"

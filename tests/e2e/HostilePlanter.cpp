@@ -30,6 +30,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -150,7 +151,7 @@ int Fail(const char* what, LONG error) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+static int Plant(int argc, char** argv) {
     if (argc < 4 || Root(argv[2]) == nullptr) {
         std::fprintf(stderr, "usage: HostilePlanter nulkey|link|kernel|rmtree ROOT PATH ...\n");
         return 2;
@@ -303,4 +304,13 @@ int main(int argc, char** argv) {
         return error == ERROR_SUCCESS ? 0 : Fail("RegSetValueExW", error);
     }
     return 2;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return Plant(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "HostilePlanter: %s\n", e.what());
+        return 1;
+    }
 }

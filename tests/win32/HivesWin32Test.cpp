@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <utility>
 
 using namespace keystrip;
 using namespace keystrip::platform;
@@ -24,7 +25,7 @@ const std::u16string kRunning = u"S-1-5-21-0-0-0-1000";
 
 class ProfileListEntry {
 public:
-    explicit ProfileListEntry(const std::u16string& Name) : name_(Name) {
+    explicit ProfileListEntry(std::u16string Name) : name_(std::move(Name)) {
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t*>(kProfileListPath), 0,
                         nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &list_, nullptr);
         HKEY entry = test::native::CreateChild(list_, name_);
