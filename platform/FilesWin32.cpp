@@ -41,20 +41,7 @@ const wchar_t* Wide(const std::u16string& text) {
 }
 
 std::string SystemMessage(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::u16string text;
-    if (n > 0 && buffer)
-        text.assign(reinterpret_cast<const char16_t*>(buffer), n);
-    if (buffer)
-        ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
-        text.pop_back();
-    if (text.empty())
-        return "System error " + std::to_string(error) + ".";
-    return Utf16ToUtf8(text);
+    return Utf16ToUtf8(ErrorText(error));
 }
 
 [[noreturn]] void Fail(const char* what, const std::u16string& name, DWORD error) {
@@ -386,17 +373,10 @@ void GuardedFile::OpenLeaf(bool forRenaming) {
     if (!SameName(real, expected))
         Refuse(FName, "its name leads to \"" + Narrow(real) + "\"");
     if (!FCreated) {
-        PSID owner = nullptr;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        const DWORD read = ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                             &owner, nullptr, nullptr, nullptr, &descriptor);
-        const bool trusted = read == ERROR_SUCCESS && IsTrustedOwner(owner);
-        const std::u16string ownerText = read == ERROR_SUCCESS ? SidText(owner) : ErrorText(read);
-        if (descriptor != nullptr)
-            ::LocalFree(descriptor);
-        if (!trusted)
-            Refuse(FName,
-                   "it belongs to " + Utf16ToUtf8(ownerText) + ", not to Administrators or SYSTEM");
+        const ObjectOwner owner = OwnerOf(file, SE_FILE_OBJECT);
+        if (!owner.Trusted)
+            Refuse(FName, "it belongs to " + Utf16ToUtf8(owner.Text) +
+                              ", not to Administrators or SYSTEM");
     }
     FSize = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }

@@ -59,17 +59,10 @@ LockResult Win32OneCopyLock::Take() {
     }
     FMutex = mutex;
 
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD read = ::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
-                                         &owner, nullptr, nullptr, nullptr, &descriptor);
-    const bool trusted = read == ERROR_SUCCESS && IsTrustedOwner(owner);
-    const std::u16string ownerText = read == ERROR_SUCCESS ? SidText(owner) : ErrorText(read);
-    if (descriptor != nullptr)
-        ::LocalFree(descriptor);
-    if (!trusted)
+    const ObjectOwner owner = OwnerOf(mutex, SE_KERNEL_OBJECT);
+    if (!owner.Trusted)
         return {LockState::Unguarded,
-                u"the name \"" + FName + u"\" is held by an object of " + ownerText};
+                u"the name \"" + FName + u"\" is held by an object of " + owner.Text};
 
     switch (::WaitForSingleObject(mutex, 0)) {
     case WAIT_OBJECT_0:

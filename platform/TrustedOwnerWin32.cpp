@@ -64,4 +64,17 @@ std::u16string ErrorText(DWORD Error) {
     return text;
 }
 
+ObjectOwner OwnerOf(HANDLE Object, SE_OBJECT_TYPE Type) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = ::GetSecurityInfo(Object, Type, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                         nullptr, nullptr, &descriptor);
+    ObjectOwner result;
+    result.Trusted = read == ERROR_SUCCESS && IsTrustedOwner(owner);
+    result.Text = read == ERROR_SUCCESS ? SidText(owner) : ErrorText(read);
+    if (descriptor != nullptr)
+        ::LocalFree(descriptor);
+    return result;
+}
+
 } // namespace keystrip::platform

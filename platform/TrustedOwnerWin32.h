@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <string>
 
 namespace keystrip::platform {
@@ -15,5 +17,13 @@ bool IsTrustedOwner(PSID Owner);
 std::u16string SidText(PSID Sid);
 // The system's text for a Win32 error code, without its line break.
 std::u16string ErrorText(DWORD Error);
+
+// The owner of an open object: whether it is trusted, and who it is as text
+// (its SID, or why it could not be read, which is not trusted).
+struct ObjectOwner {
+    bool Trusted = false;
+    std::u16string Text;
+};
+ObjectOwner OwnerOf(HANDLE Object, SE_OBJECT_TYPE Type);
 
 } // namespace keystrip::platform
